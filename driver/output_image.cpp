@@ -29,7 +29,6 @@ struct OutputStream {
   uint64_t buffer_start = 0;   // file position of buffer[0]
   uint64_t size = 0;           // file size including the buffered bytes
   int error = 0;               // first errno of a failed write, 0 while all went well
-  bool libtiff_told = false;   // libtiff saw a failed call and reported it itself
 };
 
 bool write_all(OutputStream& out, const uint8_t* data, std::size_t count, uint64_t position) {
@@ -66,10 +65,7 @@ tmsize_t stream_write(thandle_t handle, void* data, tmsize_t size) {
     std::memcpy(out.buffer.get() + out.used, bytes, count);
     out.used += count;
   }
-  if (!ok) {
-    out.libtiff_told = true;
-    return -1;
-  }
+  if (!ok) return -1;
   out.size = std::max(out.size, out.buffer_start + out.used);
   return size;
 }
@@ -81,10 +77,7 @@ toff_t stream_seek(thandle_t handle, toff_t offset, int whence) {
   if (whence == SEEK_CUR) target = here + offset;
   if (whence == SEEK_END) target = out.size + offset;
   if (target != here) {
-    if (!flush(out)) {
-      out.libtiff_told = true;
-      return static_cast<toff_t>(-1);
-    }
+    if (!flush(out)) return static_cast<toff_t>(-1);
     out.buffer_start = target;
   }
   return target;
@@ -157,8 +150,9 @@ bool write_tiff(OutputStream& out, const char* output_name, int32_t width, int32
   }
   TIFFClose(tif);
   flush(out);
-  // The last buffered bytes fail only here, where libtiff cannot see it: report it ourselves.
-  if (out.error != 0 && !out.libtiff_told) report_system_error("TIFFClose", output_name, out.error);
+  // libtiff's messages about failed writes do not name the file, and the last buffered bytes
+  // fail where libtiff cannot see it: one line names the output and the cause.
+  if (out.error != 0) TIFFErrorExt(nullptr, output_name, "%s", std::strerror(out.error));
   return ok && out.error == 0;
 }
 

@@ -5,6 +5,7 @@ Uses only the standard library, so the samples can be remade anywhere; the compr
 variants are then made from them with libtiff's tiffcp (see README)."""
 import math
 import struct
+import subprocess
 import sys
 from pathlib import Path
 
@@ -108,9 +109,19 @@ def main(folder):
                description="synthetic phantom, 16 bits")
     write_tiff(folder / "phantom12.tif", phantom(256, 256, 12), 12, little=True, predictor=2,
                rows_per_strip=32, description="synthetic phantom, 12 bits, Predictor 2")
+    write_tiff(folder / "phantom12-msb.tif", phantom(256, 256, 12), 12, little=False,
+               description="synthetic phantom, 12 bits")
     write_tiff(folder / "phantom8.tif", phantom(192, 160, 8), 8, fill_order=2, rows_per_strip=7)
     write_tiff(folder / "phantom4.tif", phantom(100, 80, 4), 4, little=False, photometric=0,
                rows_per_strip=1000, description="WhiteIsZero, 4 bits")
+    # Compressed variants, written by libtiff itself.
+    for options, name in [(["-c", "lzw", "-r", "16"], "phantom12-lzw.tif"),
+                          (["-c", "packbits", "-L"], "phantom12-packbits.tif")]:
+        subprocess.run(["tiffcp", *options, str(folder / "phantom12-msb.tif"), str(folder / name)],
+                       check=True)
+    (folder / "phantom12-msb.tif").unlink()
+    subprocess.run(["tiffcp", "-c", "lzw:2", str(folder / "phantom16.tif"),
+                    str(folder / "phantom16-lzw.tif")], check=True)
 
 
 if __name__ == "__main__":
