@@ -117,7 +117,7 @@ std::unique_ptr<char[]> read_description(uint32_t dir) {
 }
 
 // Largest sample block we ask the allocator for; beyond it no machine can hold the rows.
-constexpr uint64_t max_sample_bytes = uint64_t{1} << 46;
+constexpr uint64_t max_sample_bytes = uint64_t{1} << 40;
 
 // Reserves the rows without touching them: pages are used only as rows are decoded.
 SampleRows allocate_rows(int32_t width, int32_t height) {

@@ -1,0 +1,5 @@
+#pragma once
+
+struct SourceFault {
+  const char* message;
+};
