@@ -11,6 +11,7 @@
 
 #include "driver/output_image.h"
 #include "driver/window.h"
+#include "reader/block.h"
 #include "reader/source_image.h"
 
 namespace {
@@ -47,7 +48,7 @@ bool read_name(std::FILE* list, std::string& name) {
 
 // The output buffer: made at the first image, grown when a later image has more samples.
 struct OutputBuffer {
-  std::unique_ptr<uint8_t[]> bytes;
+  Block<uint8_t> bytes;
   uint64_t capacity = 0;
 };
 
@@ -57,8 +58,10 @@ bool reserve_output(OutputBuffer& output, int32_t width, int32_t height) {
   if (samples > std::numeric_limits<std::size_t>::max()) return false;
   output.bytes.reset();
   output.capacity = 0;
-  output.bytes.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(samples)]);
+  output.bytes = make_block<uint8_t>(static_cast<std::size_t>(samples));
   if (!output.bytes) return false;
+  // The whole buffer is written for this image, so its pages may all come in at once.
+  BlockPreparer(output.bytes, static_cast<std::size_t>(samples)).prepare_through(static_cast<std::size_t>(samples));
   output.capacity = samples;
   return true;
 }

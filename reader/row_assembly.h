@@ -3,7 +3,9 @@
 // turns them into 16-bit samples: whole-byte paths, the bit reader for both FillOrders, the
 // byte exchange of little-endian 16-bit files and horizontal differencing.
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "reader/source_image.h"
@@ -36,22 +38,79 @@ inline constexpr std::array<uint8_t, 256> reversed_bits = make_reversed_bits();
 
 using FillRow = void (*)(uint16_t* row, int32_t width, int32_t bits);
 
-// The low 16 bits of the source's result: a -1 from a test source becomes 0xFFFF.
+// The low 16 bits of the source's result: a -1 from a test source becomes 0xFFFF. Bytes that
+// need no check are taken in runs.
+inline constexpr std::size_t bulk_chunk = 4096;
+
 template <StripSource Source>
 void fill_row_8(uint16_t* row, int32_t width, int32_t) {
-  for (int32_t c = 0; c < width; ++c) row[c] = static_cast<uint16_t>(Source::next_byte());
+  int32_t c = 0;
+  if constexpr (BulkStripSource<Source>) {
+    uint8_t chunk[bulk_chunk];
+    while (c < width) {
+      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), bulk_chunk);
+      Source::next_bytes(chunk, run);
+      for (std::size_t i = 0; i < run; ++i) row[c + static_cast<int32_t>(i)] = chunk[i];
+      c += static_cast<int32_t>(run);
+    }
+  } else if constexpr (DirectStripSource<Source>) {
+    while (c < width) {
+      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), Source::ready_bytes());
+      if (run == 0) {
+        row[c++] = static_cast<uint16_t>(Source::next_byte());
+        continue;
+      }
+      const uint8_t* bytes = Source::take_ready(run);
+      for (std::size_t i = 0; i < run; ++i) row[c + static_cast<int32_t>(i)] = bytes[i];
+      c += static_cast<int32_t>(run);
+    }
+  }
+  for (; c < width; ++c) row[c] = static_cast<uint16_t>(Source::next_byte());
 }
 
-// First byte high; computed on signed values so that -1 reads as all ones.
+// One sample from two requests, first byte high; computed on signed values so that -1 reads as
+// all ones.
+template <StripSource Source, bool exchange>
+uint16_t next_sample_16() {
+  int32_t high = Source::next_byte();
+  int32_t low = Source::next_byte();
+  uint16_t sample = static_cast<uint16_t>(high * 256 | low);
+  if constexpr (exchange) sample = static_cast<uint16_t>((sample << 8) | (sample >> 8));
+  return sample;
+}
+
+// Samples from whole bytes, first byte high (or low, after the exchange).
+template <bool exchange>
+void combine_16(uint16_t* out, const uint8_t* bytes, std::size_t samples) {
+  for (std::size_t i = 0; i < samples; ++i) {
+    const uint16_t first = bytes[2 * i], second = bytes[2 * i + 1];
+    out[i] = exchange ? static_cast<uint16_t>(first | second << 8) : static_cast<uint16_t>(first << 8 | second);
+  }
+}
+
 template <StripSource Source, bool exchange>
 void fill_row_16(uint16_t* row, int32_t width, int32_t) {
-  for (int32_t c = 0; c < width; ++c) {
-    int32_t high = Source::next_byte();
-    int32_t low = Source::next_byte();
-    uint16_t sample = static_cast<uint16_t>(high * 256 | low);
-    if constexpr (exchange) sample = static_cast<uint16_t>((sample << 8) | (sample >> 8));
-    row[c] = sample;
+  int32_t c = 0;
+  if constexpr (BulkStripSource<Source>) {
+    uint8_t chunk[bulk_chunk];
+    while (c < width) {
+      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), bulk_chunk / 2);
+      Source::next_bytes(chunk, 2 * run);
+      combine_16<exchange>(row + c, chunk, run);
+      c += static_cast<int32_t>(run);
+    }
+  } else if constexpr (DirectStripSource<Source>) {
+    while (c < width) {
+      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), Source::ready_bytes() / 2);
+      if (run == 0) {
+        row[c++] = next_sample_16<Source, exchange>();
+        continue;
+      }
+      combine_16<exchange>(row + c, Source::take_ready(2 * run), run);
+      c += static_cast<int32_t>(run);
+    }
   }
+  for (; c < width; ++c) row[c] = next_sample_16<Source, exchange>();
 }
 
 // Takes samples of 1 to 16 bits, fetching a byte only when one of its bits is needed; under
@@ -109,7 +168,10 @@ void assemble_rows(const RowLayout& layout, const uint32_t* strip_offsets, const
   using namespace row_assembly_detail;
   const FillRow fill_row = choose_fill_row<Source>(layout);
   const uint32_t per_strip = layout.rows_per_strip;
+  const std::size_t row_bytes = rows.row_length * sizeof(uint16_t);
+  BlockPreparer preparer(rows.samples, rows.row_length * static_cast<std::size_t>(layout.height));
   for (int32_t r = 0; r < layout.height; ++r) {
+    preparer.prepare_through(static_cast<std::size_t>(r) * row_bytes + std::min(row_bytes, prepare_step));
     const uint32_t row_index = static_cast<uint32_t>(r);
     if (row_index % per_strip == 0) {
       const uint32_t strip = row_index / per_strip;

@@ -125,7 +125,7 @@ SampleRows allocate_rows(int32_t width, int32_t height) {
   if (samples > max_sample_bytes / sizeof(uint16_t) || samples > std::numeric_limits<std::size_t>::max() / 2)
     fail_source(msg::cell_memory);
   SampleRows rows;
-  rows.samples.reset(new (std::nothrow) uint16_t[static_cast<std::size_t>(samples)]);
+  rows.samples = make_block<uint16_t>(static_cast<std::size_t>(samples));
   if (!rows.samples) fail_source(msg::cell_memory);
   rows.row_length = static_cast<std::size_t>(width);
   return rows;

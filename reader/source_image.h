@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "reader/block.h"
+
 // The decoded samples: height rows of width samples, right-aligned, in machine byte order.
 // One block, so that pages are touched only as rows are decoded.
 struct SampleRows {
-  std::unique_ptr<uint16_t[]> samples;
+  Block<uint16_t> samples;
   std::size_t row_length = 0;  // samples per row, the image's width
 
   uint16_t* row(int32_t r) const { return samples.get() + static_cast<std::size_t>(r) * row_length; }

@@ -36,6 +36,29 @@ int32_t read_code(LzwState& s, int32_t width) {
   return code;
 }
 
+// read_code at the current width, taking the one or two bytes a code needs straight from the
+// stream's buffer when both the strip and the buffer hold them.
+int32_t read_data_code(LzwState& s) {
+  const int32_t width = s.code_width;
+  if (s.bit_count < width) {
+    ByteStream& stream = source_file.stream;
+    if (source_file.strip_bytes_left >= 2 && stream_buffered(stream) >= 2) {
+      s.bit_buffer = (s.bit_buffer << 8) | *stream.next++;
+      s.bit_count += 8;
+      --source_file.strip_bytes_left;
+      if (s.bit_count < width) {
+        s.bit_buffer = (s.bit_buffer << 8) | *stream.next++;
+        s.bit_count += 8;
+        --source_file.strip_bytes_left;
+      }
+    } else {
+      fill_bits(s, width);
+    }
+  }
+  s.bit_count -= width;
+  return static_cast<int32_t>((s.bit_buffer >> s.bit_count) & s.code_mask);
+}
+
 void reset_width(LzwState& s) {
   s.code_width = 9;
   s.code_mask = 511;
@@ -106,9 +129,10 @@ void LzwSource::start(uint32_t offset, uint32_t byte_count) {
   s.stack_count = 0;
 }
 
-int32_t lzw_decode_code() {
+int32_t lzw_decode_code() { return lzw_decode_read_code(read_data_code(lzw_state)); }
+
+int32_t lzw_decode_read_code(int32_t code) {
   LzwState& s = lzw_state;
-  int32_t code = read_code(s, s.code_width);
   if (code == lzw_end_code) fail_source(msg::lzw_unexpected_end);
   if (code == lzw_clear_code) return decode_after_clear(s);
   if (code > s.next_code) fail_source(msg::lzw_too_large_code);
@@ -147,4 +171,103 @@ void LzwSource::finish() {
   }
   if (code != lzw_end_code) fail_source(msg::lzw_missing_end);
   if (s.stack_count != 0 || source_file.strip_bytes_left != 0) fail_source(msg::lzw_too_many_codes);
+}
+
+namespace {
+
+// The state of the fast loop, held in locals while it runs.
+struct FastState {
+  uint32_t bit_buffer;
+  int32_t bit_count;
+  int32_t width;
+  uint32_t mask;
+  int32_t next_code;
+  int32_t prev_code;
+  uint32_t bytes_left;
+  const uint8_t* next;
+  const uint8_t* end;
+};
+
+FastState load_fast_state(const LzwState& s) {
+  const ByteStream& stream = source_file.stream;
+  return {s.bit_buffer, s.bit_count,  s.code_width,  s.code_mask, s.next_code,
+          s.prev_code,  source_file.strip_bytes_left, stream.next, stream.end};
+}
+
+void store_fast_state(LzwState& s, const FastState& f) {
+  s.bit_buffer = f.bit_buffer;
+  s.bit_count = f.bit_count;
+  s.code_width = f.width;
+  s.code_mask = f.mask;
+  s.next_code = f.next_code;
+  s.prev_code = f.prev_code;
+  source_file.strip_bytes_left = f.bytes_left;
+  source_file.stream.next = f.next;
+}
+
+// Decodes single bytes and known table entries into out until count bytes are there or a code
+// needs the full treatment (Clear, EndOfInformation, the code being defined, a fault, a full
+// table, bits not at hand); that code is left unread. Returns the bytes written.
+std::size_t decode_common_codes(LzwState& s, uint8_t* out, std::size_t count) {
+  FastState f = load_fast_state(s);
+  std::size_t i = 0;
+  while (i < count) {
+    uint32_t buffer = f.bit_buffer;
+    int32_t bits = f.bit_count;
+    uint32_t left = f.bytes_left;
+    const uint8_t* next = f.next;
+    if (bits < f.width) {
+      if (left < 2 || f.end - next < 2) break;
+      buffer = (buffer << 8) | *next++;
+      bits += 8;
+      --left;
+      if (bits < f.width) {
+        buffer = (buffer << 8) | *next++;
+        bits += 8;
+        --left;
+      }
+    }
+    const int32_t code = static_cast<int32_t>((buffer >> (bits - f.width)) & f.mask);
+    if (f.next_code == lzw_table_size || (code >= lzw_clear_code && (code < lzw_first_entry || code >= f.next_code)))
+      break;
+    uint8_t first_byte;
+    if (code < lzw_clear_code) {
+      first_byte = static_cast<uint8_t>(code);
+      out[i++] = first_byte;
+    } else {
+      const int32_t length = push_chain(s, code, 0);
+      first_byte = s.string_stack[length - 1];
+      int32_t k = length;
+      while (k > 0 && i < count) out[i++] = s.string_stack[--k];
+      s.stack_count = k;
+    }
+    f.bit_buffer = buffer;
+    f.bit_count = bits - f.width;
+    f.bytes_left = left;
+    f.next = next;
+    s.prefix[f.next_code] = static_cast<uint16_t>(f.prev_code);
+    s.suffix[f.next_code] = first_byte;
+    ++f.next_code;
+    if (static_cast<uint32_t>(f.next_code) == f.mask && f.width < 12) {
+      ++f.width;
+      f.mask = (1u << f.width) - 1;
+    }
+    f.prev_code = code;
+    if (s.stack_count > 0) break;
+  }
+  store_fast_state(s, f);
+  return i;
+}
+
+}  // namespace
+
+void LzwSource::next_bytes(uint8_t* out, std::size_t count) {
+  LzwState& s = lzw_state;
+  std::size_t i = 0;
+  while (i < count) {
+    while (s.stack_count > 0 && i < count) out[i++] = s.string_stack[--s.stack_count];
+    if (i == count) break;
+    i += decode_common_codes(s, out + i, count - i);
+    if (i < count && s.stack_count == 0) out[i++] = static_cast<uint8_t>(next_byte());
+  }
 }

@@ -2,6 +2,8 @@
 // LZW strips as TIFF 6.0 defines them: 9- to 12-bit codes, high bit first, a leading Clear,
 // early change of the width, and an EndOfInformation code right after the last data code.
 
+#include <cstddef>
+
 #include "sources/source_file.h"
 
 inline constexpr int32_t lzw_clear_code = 256;
@@ -28,13 +30,50 @@ inline LzwState lzw_state;
 
 // Decodes the next code and returns the first byte of its string (the rest goes on the stack).
 int32_t lzw_decode_code();
+// The same for a code already read and consumed.
+int32_t lzw_decode_read_code(int32_t code);
+
+// The common case inline: a single-byte code whose bits are at hand, with the table not full.
+// Everything else goes the full way, with the same checks in the same order.
+inline int32_t lzw_next_code_byte() {
+  LzwState& s = lzw_state;
+  const int32_t width = s.code_width;
+  if (s.bit_count < width) {
+    ByteStream& stream = source_file.stream;
+    if (source_file.strip_bytes_left < 2 || stream_buffered(stream) < 2) return lzw_decode_code();
+    s.bit_buffer = (s.bit_buffer << 8) | *stream.next++;
+    s.bit_count += 8;
+    --source_file.strip_bytes_left;
+    if (s.bit_count < width) {
+      s.bit_buffer = (s.bit_buffer << 8) | *stream.next++;
+      s.bit_count += 8;
+      --source_file.strip_bytes_left;
+    }
+  }
+  s.bit_count -= width;
+  const int32_t code = static_cast<int32_t>((s.bit_buffer >> s.bit_count) & s.code_mask);
+  const int32_t entry = s.next_code;
+  if (code >= lzw_clear_code || entry == lzw_table_size) return lzw_decode_read_code(code);
+  s.prefix[entry] = static_cast<uint16_t>(s.prev_code);
+  s.suffix[entry] = static_cast<uint8_t>(code);
+  s.next_code = entry + 1;
+  if (static_cast<uint32_t>(entry + 1) == s.code_mask && width < 12) {
+    s.code_width = width + 1;
+    s.code_mask = (1u << (width + 1)) - 1;
+  }
+  s.prev_code = code;
+  return code;
+}
 
 struct LzwSource {
   static void start(uint32_t offset, uint32_t byte_count);
   static int32_t next_byte() {
     LzwState& s = lzw_state;
     if (s.stack_count > 0) return s.string_stack[--s.stack_count];
-    return lzw_decode_code();
+    return lzw_next_code_byte();
   }
   static void finish();
+  // Exactly what count calls of next_byte deliver, with the same codes taken and the same
+  // faults; the common codes are decoded in a loop that keeps the state in registers.
+  static void next_bytes(uint8_t* out, std::size_t count);
 };

@@ -3,6 +3,8 @@
 // one byte (h 129 to 255), or nothing (h 128). Runs may continue from one row to the next but
 // not beyond the strip.
 
+#include <algorithm>
+
 #include "sources/messages.h"
 #include "sources/source_file.h"
 
@@ -48,5 +50,16 @@ struct PackBitsSource {
   static void finish() {
     if (packbits_state.run_state != 0 || source_file.strip_bytes_left != 0)
       fail_source(msg::mpb_too_many_codes);
+  }
+  // The literal bytes of the open run that are already in the stream's buffer (see RawSource).
+  static std::size_t ready_bytes() {
+    if (packbits_state.run_state <= 0) return 0;
+    return std::min<std::size_t>({static_cast<std::size_t>(packbits_state.run_state), source_file.strip_bytes_left,
+                                  stream_buffered(source_file.stream)});
+  }
+  static const uint8_t* take_ready(std::size_t count) {
+    packbits_state.run_state -= static_cast<int32_t>(count);
+    source_file.strip_bytes_left -= static_cast<uint32_t>(count);
+    return stream_take_buffered(source_file.stream, count);
   }
 };

@@ -43,6 +43,16 @@ inline int32_t stream_read_byte(ByteStream& stream) {
   return stream_refill_and_read(stream);
 }
 
+// Bytes already in the buffer, and taking count of them (at most that many) at once.
+inline std::size_t stream_buffered(const ByteStream& stream) {
+  return static_cast<std::size_t>(stream.end - stream.next);
+}
+inline const uint8_t* stream_take_buffered(ByteStream& stream, std::size_t count) {
+  const uint8_t* bytes = stream.next;
+  stream.next += count;
+  return bytes;
+}
+
 struct SourceFile {
   ByteStream stream;                  // the open source file
   std::string file_name;              // as passed to read_source_image, shown in every fault

@@ -2,6 +2,7 @@
 // Drives a strip source over stored bytes the way row assembly does, recording what it
 // delivered, the fault it raised, and how many stored bytes it took.
 
+#include <algorithm>
 #include <string>
 
 #include "sources/source_file.h"
@@ -16,8 +17,9 @@ struct SourceRun {
 
 // Opens a file holding stored, then runs start(0, byte_count), requests next_byte calls and
 // finish. byte_count defaults to the stored size.
+// With chunk above 0 the requests go through next_bytes in runs of chunk bytes.
 template <class Source>
-SourceRun run_source(const TempDir& dir, const Bytes& stored, int requests, long byte_count = -1) {
+SourceRun run_source(const TempDir& dir, const Bytes& stored, int requests, long byte_count = -1, int chunk = 0) {
   const std::string path = dir / "strip.bin";
   write_file(path, stored);
   source_file.file_name = path;
@@ -28,7 +30,15 @@ SourceRun run_source(const TempDir& dir, const Bytes& stored, int requests, long
     run.raised_in = "start";
     Source::start(0, count);
     run.raised_in = "next_byte";
-    for (int i = 0; i < requests; ++i) run.delivered.push_back(uint8_t(Source::next_byte()));
+    if constexpr (requires(uint8_t* out) { Source::next_bytes(out, std::size_t{1}); }) {
+      for (int done = 0; chunk > 0 && done < requests; done += chunk) {
+        Bytes part(size_t(std::min(chunk, requests - done)));
+        Source::next_bytes(part.data(), part.size());
+        run.delivered.insert(run.delivered.end(), part.begin(), part.end());
+      }
+    }
+    if (chunk == 0)
+      for (int i = 0; i < requests; ++i) run.delivered.push_back(uint8_t(Source::next_byte()));
     run.raised_in = "finish";
     Source::finish();
     run.raised_in.clear();

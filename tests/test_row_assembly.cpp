@@ -44,7 +44,7 @@ std::vector<std::vector<uint16_t>> assemble(const AssemblyCase& c, uint32_t rows
   ScriptedSource::log.clear();
   RowLayout layout{c.width, c.height, c.bits, c.fill_order, c.little, c.predictor_mask, rows_per_strip};
   SampleRows rows;
-  rows.samples = std::make_unique<uint16_t[]>(size_t(c.width) * size_t(c.height));
+  rows.samples = make_block<uint16_t>(size_t(c.width) * size_t(c.height));
   rows.row_length = size_t(c.width);
   std::vector<uint32_t> offsets(c.height, 0), counts(c.height, 0);
   assemble_rows<ScriptedSource>(layout, offsets.data(), counts.data(), rows);
@@ -122,7 +122,7 @@ TEST(RowAssembly, StripTablesGiveEachStartItsEntries) {
   ScriptedSource::log.clear();
   RowLayout layout{1, 3, 8, 1, false, 0, 2};
   SampleRows rows;
-  rows.samples = std::make_unique<uint16_t[]>(3);
+  rows.samples = make_block<uint16_t>(3);
   rows.row_length = 1;
   const uint32_t offsets[] = {100, 4000000000u}, counts[] = {2, 1};
   assemble_rows<ScriptedSource>(layout, offsets, counts, rows);

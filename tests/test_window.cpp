@@ -73,7 +73,7 @@ TEST(MapImage, RowsLandAtRowTimesWidth) {
   SourceImage image;
   image.width = 3;
   image.height = 2;
-  image.rows.samples = std::make_unique<uint16_t[]>(6);
+  image.rows.samples = make_block<uint16_t>(6);
   image.rows.row_length = 3;
   for (int i = 0; i < 6; ++i) image.rows.samples[size_t(i)] = uint16_t(i * 50);
   auto table = std::make_unique<WindowTable>();
