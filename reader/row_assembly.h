@@ -45,15 +45,7 @@ inline constexpr std::size_t bulk_chunk = 4096;
 template <StripSource Source>
 void fill_row_8(uint16_t* row, int32_t width, int32_t) {
   int32_t c = 0;
-  if constexpr (BulkStripSource<Source>) {
-    uint8_t chunk[bulk_chunk];
-    while (c < width) {
-      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), bulk_chunk);
-      Source::next_bytes(chunk, run);
-      for (std::size_t i = 0; i < run; ++i) row[c + static_cast<int32_t>(i)] = chunk[i];
-      c += static_cast<int32_t>(run);
-    }
-  } else if constexpr (DirectStripSource<Source>) {
+  if constexpr (DirectStripSource<Source>) {
     while (c < width) {
       const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), Source::ready_bytes());
       if (run == 0) {
@@ -62,6 +54,14 @@ void fill_row_8(uint16_t* row, int32_t width, int32_t) {
       }
       const uint8_t* bytes = Source::take_ready(run);
       for (std::size_t i = 0; i < run; ++i) row[c + static_cast<int32_t>(i)] = bytes[i];
+      c += static_cast<int32_t>(run);
+    }
+  } else if constexpr (BulkStripSource<Source>) {
+    uint8_t chunk[bulk_chunk];
+    while (c < width) {
+      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), bulk_chunk);
+      Source::next_bytes(chunk, run);
+      for (std::size_t i = 0; i < run; ++i) row[c + static_cast<int32_t>(i)] = chunk[i];
       c += static_cast<int32_t>(run);
     }
   }
@@ -91,15 +91,7 @@ void combine_16(uint16_t* out, const uint8_t* bytes, std::size_t samples) {
 template <StripSource Source, bool exchange>
 void fill_row_16(uint16_t* row, int32_t width, int32_t) {
   int32_t c = 0;
-  if constexpr (BulkStripSource<Source>) {
-    uint8_t chunk[bulk_chunk];
-    while (c < width) {
-      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), bulk_chunk / 2);
-      Source::next_bytes(chunk, 2 * run);
-      combine_16<exchange>(row + c, chunk, run);
-      c += static_cast<int32_t>(run);
-    }
-  } else if constexpr (DirectStripSource<Source>) {
+  if constexpr (DirectStripSource<Source>) {
     while (c < width) {
       const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), Source::ready_bytes() / 2);
       if (run == 0) {
@@ -107,6 +99,14 @@ void fill_row_16(uint16_t* row, int32_t width, int32_t) {
         continue;
       }
       combine_16<exchange>(row + c, Source::take_ready(2 * run), run);
+      c += static_cast<int32_t>(run);
+    }
+  } else if constexpr (BulkStripSource<Source>) {
+    uint8_t chunk[bulk_chunk];
+    while (c < width) {
+      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), bulk_chunk / 2);
+      Source::next_bytes(chunk, 2 * run);
+      combine_16<exchange>(row + c, chunk, run);
       c += static_cast<int32_t>(run);
     }
   }

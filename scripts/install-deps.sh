@@ -9,9 +9,10 @@ packages=(
   libgtest-dev                  # the tests
   python3                       # the sample generator and the benchmark corpus
   clang libclang-rt-14-dev      # the fuzzer (libFuzzer) and its sanitizers
+  mandoc parallel dpkg-dev file clang-format  # man page lint, parallel recipe, package, format
 )
 if [ "${1:-}" = "--all" ]; then
-  packages+=(libbenchmark-dev hyperfine time imagemagick parallel mandoc dpkg-dev file clang-format)
+  packages+=(libbenchmark-dev hyperfine time imagemagick fonts-dejavu-core)
 fi
 
 missing=()

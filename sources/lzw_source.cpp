@@ -1,5 +1,8 @@
 #include "sources/lzw_source.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "sources/messages.h"
 
 namespace {
@@ -104,8 +107,7 @@ int32_t build_string(LzwState& s, int32_t code) {
 
 void add_entry(LzwState& s, uint8_t first_byte) {
   if (s.next_code == lzw_table_size) fail_source(msg::lzw_table_overflow);
-  s.prefix[s.next_code] = static_cast<uint16_t>(s.prev_code);
-  s.suffix[s.next_code] = first_byte;
+  lzw_make_entry(s, s.next_code, first_byte);
   ++s.next_code;
   if (static_cast<uint32_t>(s.next_code) == s.code_mask && s.code_width < 12) {
     ++s.code_width;
@@ -175,87 +177,70 @@ void LzwSource::finish() {
 
 namespace {
 
-// The state of the fast loop, held in locals while it runs.
-struct FastState {
-  uint32_t bit_buffer;
-  int32_t bit_count;
-  int32_t width;
-  uint32_t mask;
-  int32_t next_code;
-  int32_t prev_code;
-  uint32_t bytes_left;
-  const uint8_t* next;
-  const uint8_t* end;
-};
-
-FastState load_fast_state(const LzwState& s) {
-  const ByteStream& stream = source_file.stream;
-  return {s.bit_buffer, s.bit_count,  s.code_width,  s.code_mask, s.next_code,
-          s.prev_code,  source_file.strip_bytes_left, stream.next, stream.end};
-}
-
-void store_fast_state(LzwState& s, const FastState& f) {
-  s.bit_buffer = f.bit_buffer;
-  s.bit_count = f.bit_count;
-  s.code_width = f.width;
-  s.code_mask = f.mask;
-  s.next_code = f.next_code;
-  s.prev_code = f.prev_code;
-  source_file.strip_bytes_left = f.bytes_left;
-  source_file.stream.next = f.next;
+uint64_t load_big_endian_64(const uint8_t* bytes) {
+  uint64_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return __builtin_bswap64(value);
 }
 
 // Decodes single bytes and known table entries into out until count bytes are there or a code
 // needs the full treatment (Clear, EndOfInformation, the code being defined, a fault, a full
-// table, bits not at hand); that code is left unread. Returns the bytes written.
+// table, fewer than 8 stored bytes at hand); that code is left unread. Returns the bytes written.
+//
+// The stored bytes are loaded 8 at a time into a 64-bit window, high bit first. Bytes whose
+// bits no consumed code used are given back at the end, so the strip has yielded exactly the
+// bytes that reading the codes one by one would have taken.
 std::size_t decode_common_codes(LzwState& s, uint8_t* out, std::size_t count) {
-  FastState f = load_fast_state(s);
+  if (s.bit_count >= 8) return 0;  // the unread Clear of a new strip
+  ByteStream& stream = source_file.stream;
+  const uint8_t* next = stream.next;
+  const uint8_t* const limit =
+      next + std::min<std::size_t>(source_file.strip_bytes_left, stream_buffered(stream));
+  int32_t bits = s.bit_count;  // valid bits at the top of window
+  uint64_t window = bits > 0 ? uint64_t{s.bit_buffer} << (64 - bits) : 0;
+  int32_t width = s.code_width;
+  uint32_t mask = s.code_mask;
+  int32_t next_code = s.next_code;
+  int32_t prev_code = s.prev_code;
   std::size_t i = 0;
-  while (i < count) {
-    uint32_t buffer = f.bit_buffer;
-    int32_t bits = f.bit_count;
-    uint32_t left = f.bytes_left;
-    const uint8_t* next = f.next;
-    if (bits < f.width) {
-      if (left < 2 || f.end - next < 2) break;
-      buffer = (buffer << 8) | *next++;
-      bits += 8;
-      --left;
-      if (bits < f.width) {
-        buffer = (buffer << 8) | *next++;
-        bits += 8;
-        --left;
-      }
-    }
-    const int32_t code = static_cast<int32_t>((buffer >> (bits - f.width)) & f.mask);
-    if (f.next_code == lzw_table_size || (code >= lzw_clear_code && (code < lzw_first_entry || code >= f.next_code)))
-      break;
-    uint8_t first_byte;
-    if (code < lzw_clear_code) {
-      first_byte = static_cast<uint8_t>(code);
-      out[i++] = first_byte;
+  while (i < count && limit - next >= 8 && next_code != lzw_table_size) {
+    window |= load_big_endian_64(next) >> bits;
+    next += (63 - bits) >> 3;
+    bits |= 56;
+    const int32_t code = static_cast<int32_t>(window >> (64 - width));
+    if (code == lzw_clear_code || code == lzw_end_code || code >= next_code) break;
+    const uint8_t first_byte = static_cast<uint8_t>(s.head[code]);
+    if (s.length[code] <= 8 && count - i >= 8) {
+      std::memcpy(out + i, &s.head[code], 8);
+      i += s.length[code];
     } else {
       const int32_t length = push_chain(s, code, 0);
-      first_byte = s.string_stack[length - 1];
       int32_t k = length;
       while (k > 0 && i < count) out[i++] = s.string_stack[--k];
       s.stack_count = k;
     }
-    f.bit_buffer = buffer;
-    f.bit_count = bits - f.width;
-    f.bytes_left = left;
-    f.next = next;
-    s.prefix[f.next_code] = static_cast<uint16_t>(f.prev_code);
-    s.suffix[f.next_code] = first_byte;
-    ++f.next_code;
-    if (static_cast<uint32_t>(f.next_code) == f.mask && f.width < 12) {
-      ++f.width;
-      f.mask = (1u << f.width) - 1;
+    window <<= width;
+    bits -= width;
+    s.prev_code = prev_code;
+    lzw_make_entry(s, next_code, first_byte);
+    ++next_code;
+    if (static_cast<uint32_t>(next_code) == mask && width < 12) {
+      ++width;
+      mask = (1u << width) - 1;
     }
-    f.prev_code = code;
+    prev_code = code;
     if (s.stack_count > 0) break;
   }
-  store_fast_state(s, f);
+  next -= bits >> 3;
+  bits &= 7;
+  s.bit_count = bits;
+  s.bit_buffer = bits > 0 ? static_cast<uint32_t>(window >> (64 - bits)) : 0;
+  source_file.strip_bytes_left -= static_cast<uint32_t>(next - stream.next);
+  stream.next = next;
+  s.code_width = width;
+  s.code_mask = mask;
+  s.next_code = next_code;
+  s.prev_code = prev_code;
   return i;
 }
 

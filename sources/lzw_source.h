@@ -24,6 +24,17 @@ struct LzwState {
   uint16_t prefix[lzw_table_size];      // entry c: code of its string without the last byte
   uint8_t suffix[lzw_table_size];       // entry c: last byte of its string
   uint8_t string_stack[lzw_stack_size]; // the last string reversed: last byte at index 0
+  // For the fast loop, every code below next_code: its string's length (1 to 4096) and its
+  // first 8 bytes (fewer for a shorter string), the first byte lowest.
+  uint16_t length[lzw_table_size];
+  uint64_t head[lzw_table_size];
+
+  LzwState() {
+    for (int32_t c = 0; c < lzw_clear_code; ++c) {
+      length[c] = 1;
+      head[c] = static_cast<uint64_t>(c);
+    }
+  }
 };
 
 inline LzwState lzw_state;
@@ -32,6 +43,16 @@ inline LzwState lzw_state;
 int32_t lzw_decode_code();
 // The same for a code already read and consumed.
 int32_t lzw_decode_read_code(int32_t code);
+
+// Entry `entry`: the string of prev_code followed by first_byte.
+inline void lzw_make_entry(LzwState& s, int32_t entry, uint8_t first_byte) {
+  const int32_t prev = s.prev_code;
+  const uint32_t prev_length = s.length[prev];
+  s.prefix[entry] = static_cast<uint16_t>(prev);
+  s.suffix[entry] = first_byte;
+  s.length[entry] = static_cast<uint16_t>(prev_length + 1);
+  s.head[entry] = prev_length < 8 ? s.head[prev] | uint64_t{first_byte} << (8 * prev_length) : s.head[prev];
+}
 
 // The common case inline: a single-byte code whose bits are at hand, with the table not full.
 // Everything else goes the full way, with the same checks in the same order.
@@ -54,8 +75,7 @@ inline int32_t lzw_next_code_byte() {
   const int32_t code = static_cast<int32_t>((s.bit_buffer >> s.bit_count) & s.code_mask);
   const int32_t entry = s.next_code;
   if (code >= lzw_clear_code || entry == lzw_table_size) return lzw_decode_read_code(code);
-  s.prefix[entry] = static_cast<uint16_t>(s.prev_code);
-  s.suffix[entry] = static_cast<uint8_t>(code);
+  lzw_make_entry(s, entry, static_cast<uint8_t>(code));
   s.next_code = entry + 1;
   if (static_cast<uint32_t>(entry + 1) == s.code_mask && width < 12) {
     s.code_width = width + 1;

@@ -4,6 +4,7 @@
 // not beyond the strip.
 
 #include <algorithm>
+#include <cstring>
 
 #include "sources/messages.h"
 #include "sources/source_file.h"
@@ -61,5 +62,33 @@ struct PackBitsSource {
     packbits_state.run_state -= static_cast<int32_t>(count);
     source_file.strip_bytes_left -= static_cast<uint32_t>(count);
     return stream_take_buffered(source_file.stream, count);
+  }
+  // Exactly what count calls of next_byte deliver: repeats are filled and literal bytes already
+  // in the stream's buffer copied in one step; headers and everything else go through next_byte.
+  static void next_bytes(uint8_t* out, std::size_t count) {
+    PackBitsState& s = packbits_state;
+    std::size_t i = 0;
+    while (i < count) {
+      if (s.run_state < 0) {
+        const std::size_t run = std::min(count - i, static_cast<std::size_t>(-s.run_state));
+        std::memset(out + i, s.repeat_byte, run);
+        s.run_state += static_cast<int32_t>(run);
+        i += run;
+        continue;
+      }
+      const std::size_t run =
+          s.run_state == 0 ? 0
+                           : std::min({count - i, static_cast<std::size_t>(s.run_state),
+                                       static_cast<std::size_t>(source_file.strip_bytes_left),
+                                       stream_buffered(source_file.stream)});
+      if (run == 0) {
+        out[i++] = static_cast<uint8_t>(next_byte());
+        continue;
+      }
+      std::memcpy(out + i, stream_take_buffered(source_file.stream, run), run);
+      s.run_state -= static_cast<int32_t>(run);
+      source_file.strip_bytes_left -= static_cast<uint32_t>(run);
+      i += run;
+    }
   }
 };
