@@ -11,16 +11,16 @@
 
 static uint16_t sample_at(uint32_t x, uint32_t y, uint32_t width, uint32_t height, uint32_t& noise) {
   const double u = double(x) / width, v = double(y) / height;
-  double value = 800 + 1800 * u + 600 * v;                                   // smooth ramps
+  double value = 800 + 1800 * u + 600 * v;  // smooth ramps
   const double dx = u - 0.5, dy = v - 0.45;
-  if (dx * dx / 0.12 + dy * dy / 0.16 < 1) value += 900;                     // a bright region
+  if (dx * dx / 0.12 + dy * dy / 0.16 < 1) value += 900;  // a bright region
   if ((dx + 0.15) * (dx + 0.15) + (dy - 0.1) * (dy - 0.1) < 0.004) value -= 1200;
-  value += 180 * std::sin(u * 90) * std::cos(v * 70);                        // texture
+  value += 180 * std::sin(u * 90) * std::cos(v * 70);  // texture
   noise = noise * 1664525u + 1013904223u;
-  value += double(noise >> 26) - 32;                                         // noise, ~6 bits
+  value += double(noise >> 26) - 32;  // noise, ~6 bits
   if (value < 0) value = 0;
   if (value > 4095) value = 4095;
-  return uint16_t(value);                                                    // 12 significant bits
+  return uint16_t(value);  // 12 significant bits
 }
 
 int main(int argc, char** argv) {

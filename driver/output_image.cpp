@@ -1,8 +1,8 @@
 #include "driver/output_image.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -20,9 +20,9 @@ namespace {
 constexpr char default_description[] = "convert image";
 constexpr char artist[] = "Mavren";
 constexpr std::size_t output_buffer_size = 1 << 20;
-constexpr int max_pending = 1024;                        // pieces per pwritev, within IOV_MAX
+constexpr int max_pending = 1024;  // pieces per pwritev, within IOV_MAX
 constexpr std::size_t max_pending_bytes = std::size_t{8} << 20;
-constexpr std::size_t least_uncopied = 4096;             // smaller pieces are always copied
+constexpr std::size_t least_uncopied = 4096;  // smaller pieces are always copied
 
 // A write-back stream over the temporary file, so that libtiff's many small writes (one row,
 // one directory entry) become few large ones. Rows of the caller's image, which stay valid
@@ -31,15 +31,15 @@ constexpr std::size_t least_uncopied = 4096;             // smaller pieces are a
 struct OutputStream {
   int fd = -1;
   std::unique_ptr<uint8_t[]> buffer = std::make_unique_for_overwrite<uint8_t[]>(output_buffer_size);
-  std::size_t used = 0;              // bytes of buffer holding copies, 0 to output_buffer_size
-  iovec pending[max_pending];        // the pending bytes in file order
-  int pending_count = 0;             // 0 to max_pending
-  std::size_t pending_bytes = 0;     // their total
-  uint64_t pending_start = 0;        // file position of the first pending byte
-  uint64_t size = 0;                 // file size including the pending bytes
+  std::size_t used = 0;                   // bytes of buffer holding copies, 0 to output_buffer_size
+  iovec pending[max_pending];             // the pending bytes in file order
+  int pending_count = 0;                  // 0 to max_pending
+  std::size_t pending_bytes = 0;          // their total
+  uint64_t pending_start = 0;             // file position of the first pending byte
+  uint64_t size = 0;                      // file size including the pending bytes
   const uint8_t* stable_begin = nullptr;  // the caller's image: [stable_begin, stable_end)
   const uint8_t* stable_end = nullptr;
-  int error = 0;                     // first errno of a failed write, 0 while all went well
+  int error = 0;  // first errno of a failed write, 0 while all went well
 };
 
 void note_error(OutputStream& out, int error) {
@@ -180,8 +180,8 @@ bool write_tiff(OutputStream& out, const char* output_name, int32_t width, int32
                 const char* description) {
   out.stable_begin = buffer;
   out.stable_end = buffer + static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  TIFF* tif = TIFFClientOpen(output_name, "wl", &out, stream_read, stream_write, stream_seek, stream_close,
-                             stream_size, stream_map, stream_unmap);
+  TIFF* tif = TIFFClientOpen(output_name, "wl", &out, stream_read, stream_write, stream_seek, stream_close, stream_size,
+                             stream_map, stream_unmap);
   if (!tif) return false;
   bool ok = set_fields(tif, static_cast<uint32_t>(width), static_cast<uint32_t>(height), description);
   const std::size_t row_bytes = static_cast<std::size_t>(width);

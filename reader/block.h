@@ -29,9 +29,9 @@ Block<T> make_block(std::size_t count) {
 // more than one step beyond the point asked for: a block reserved for a hostile size costs only
 // what is really decoded. Does nothing for small blocks.
 struct BlockPreparer {
-  uint8_t* base = nullptr;  // the block, or null when it is not prepared
-  std::size_t bytes = 0;    // size of the block
-  std::size_t prepared = 0; // bytes from base whose pages are in
+  uint8_t* base = nullptr;   // the block, or null when it is not prepared
+  std::size_t bytes = 0;     // size of the block
+  std::size_t prepared = 0;  // bytes from base whose pages are in
 
   template <class T>
   BlockPreparer(const Block<T>& block, std::size_t count);

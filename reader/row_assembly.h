@@ -12,13 +12,13 @@
 #include "sources/strip_source.h"
 
 struct RowLayout {
-  int32_t width = 0;             // samples per row, at least 1
-  int32_t height = 0;            // rows, at least 1
-  int32_t bits_per_sample = 0;   // 0 to 16
-  uint16_t fill_order = 1;       // 1: high bit first, 2: low bit first
-  bool little_endian = false;    // file byte order
-  uint16_t predictor_mask = 0;   // 0: no differencing, else 2^bits - 1
-  uint32_t rows_per_strip = 1;   // at least 1, may exceed height
+  int32_t width = 0;            // samples per row, at least 1
+  int32_t height = 0;           // rows, at least 1
+  int32_t bits_per_sample = 0;  // 0 to 16
+  uint16_t fill_order = 1;      // 1: high bit first, 2: low bit first
+  bool little_endian = false;   // file byte order
+  uint16_t predictor_mask = 0;  // 0: no differencing, else 2^bits - 1
+  uint32_t rows_per_strip = 1;  // at least 1, may exceed height
 };
 
 namespace row_assembly_detail {

@@ -79,8 +79,7 @@ Attributes check_attributes(uint32_t dir, bool little_endian) {
   const uint16_t photometric = tag_short(dir, photometric_tag, 65535);
   if (photometric == 65535) fail_source(msg::primary_attribute_not_found);
   if (width > 2147483647u || height > 2147483647u) fail_source(msg::too_large_image_size);
-  if (photometric != 0 && photometric != 1 && photometric != 3 && photometric != 4)
-    fail_source(msg::bad_photometric);
+  if (photometric != 0 && photometric != 1 && photometric != 3 && photometric != 4) fail_source(msg::bad_photometric);
   if (tag_short(dir, samples_per_pixel, 1) > 1) fail_source(msg::too_many_samples_per_pixel);
   const uint16_t bits = tag_short(dir, bits_per_sample_tag, 1);
   if (bits > 16) fail_source(msg::too_many_bits_per_sample);
@@ -180,7 +179,6 @@ void read_source_image(const char* file_name, int32_t* width, int32_t* height, i
 
 SourceImage read_source_image(const char* file_name) {
   SourceImage image;
-  read_source_image(file_name, &image.width, &image.height, &image.bits_per_sample, &image.rows,
-                    &image.description);
+  read_source_image(file_name, &image.width, &image.height, &image.bits_per_sample, &image.rows, &image.description);
   return image;
 }

@@ -194,8 +194,7 @@ std::size_t decode_common_codes(LzwState& s, uint8_t* out, std::size_t count) {
   if (s.bit_count >= 8) return 0;  // the unread Clear of a new strip
   ByteStream& stream = source_file.stream;
   const uint8_t* next = stream.next;
-  const uint8_t* const limit =
-      next + std::min<std::size_t>(source_file.strip_bytes_left, stream_buffered(stream));
+  const uint8_t* const limit = next + std::min<std::size_t>(source_file.strip_bytes_left, stream_buffered(stream));
   int32_t bits = s.bit_count;  // valid bits at the top of window
   uint64_t window = bits > 0 ? uint64_t{s.bit_buffer} << (64 - bits) : 0;
   int32_t width = s.code_width;

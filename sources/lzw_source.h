@@ -13,17 +13,17 @@ inline constexpr int32_t lzw_table_size = 4096;
 inline constexpr int32_t lzw_stack_size = 4097;
 
 struct LzwState {
-  uint32_t bit_buffer = 0;  // stored bytes shifted in at the low end; only the low bit_count
-                            // bits are unconsumed
-  int32_t bit_count = 0;    // unconsumed bits in bit_buffer, 0 to 19
-  int32_t code_width = 9;   // width of the next code, 9 to 12
-  uint32_t code_mask = 511; // 2^code_width - 1
-  int32_t next_code = lzw_first_entry;  // code of the next table entry, 258 to 4096 (full)
-  int32_t prev_code = 0;    // the data code decoded last, 0 to 4095
-  int32_t stack_count = 0;  // bytes of the last string still to deliver, 0 to 4096
-  uint16_t prefix[lzw_table_size];      // entry c: code of its string without the last byte
-  uint8_t suffix[lzw_table_size];       // entry c: last byte of its string
-  uint8_t string_stack[lzw_stack_size]; // the last string reversed: last byte at index 0
+  uint32_t bit_buffer = 0;               // stored bytes shifted in at the low end; only the low bit_count
+                                         // bits are unconsumed
+  int32_t bit_count = 0;                 // unconsumed bits in bit_buffer, 0 to 19
+  int32_t code_width = 9;                // width of the next code, 9 to 12
+  uint32_t code_mask = 511;              // 2^code_width - 1
+  int32_t next_code = lzw_first_entry;   // code of the next table entry, 258 to 4096 (full)
+  int32_t prev_code = 0;                 // the data code decoded last, 0 to 4095
+  int32_t stack_count = 0;               // bytes of the last string still to deliver, 0 to 4096
+  uint16_t prefix[lzw_table_size];       // entry c: code of its string without the last byte
+  uint8_t suffix[lzw_table_size];        // entry c: last byte of its string
+  uint8_t string_stack[lzw_stack_size];  // the last string reversed: last byte at index 0
   // For the fast loop, every code below next_code: its string's length (1 to 4096) and its
   // first 8 bytes (fewer for a shorter string), the first byte lowest.
   uint16_t length[lzw_table_size];

@@ -49,8 +49,7 @@ struct PackBitsSource {
     return take_stored_byte();
   }
   static void finish() {
-    if (packbits_state.run_state != 0 || source_file.strip_bytes_left != 0)
-      fail_source(msg::mpb_too_many_codes);
+    if (packbits_state.run_state != 0 || source_file.strip_bytes_left != 0) fail_source(msg::mpb_too_many_codes);
   }
   // The literal bytes of the open run that are already in the stream's buffer (see RawSource).
   static std::size_t ready_bytes() {
@@ -77,10 +76,10 @@ struct PackBitsSource {
         continue;
       }
       const std::size_t run =
-          s.run_state == 0 ? 0
-                           : std::min({count - i, static_cast<std::size_t>(s.run_state),
-                                       static_cast<std::size_t>(source_file.strip_bytes_left),
-                                       stream_buffered(source_file.stream)});
+          s.run_state == 0
+              ? 0
+              : std::min({count - i, static_cast<std::size_t>(s.run_state),
+                          static_cast<std::size_t>(source_file.strip_bytes_left), stream_buffered(source_file.stream)});
       if (run == 0) {
         out[i++] = static_cast<uint8_t>(next_byte());
         continue;

@@ -84,8 +84,6 @@ std::size_t stream_read_block(ByteStream& stream, uint8_t* destination, std::siz
   return copied;
 }
 
-std::string source_fault_text(const char* message) {
-  return source_file.file_name + " : " + message;
-}
+std::string source_fault_text(const char* message) { return source_file.file_name + " : " + message; }
 
 void fail_unexpected_end_of_file() { fail_source(msg::unexpected_end_of_file); }

@@ -54,11 +54,11 @@ inline const uint8_t* stream_take_buffered(ByteStream& stream, std::size_t count
 }
 
 struct SourceFile {
-  ByteStream stream;                  // the open source file
-  std::string file_name;              // as passed to read_source_image, shown in every fault
-  uint16_t (*read_u16)() = nullptr;   // in the file's byte order, installed from the header
+  ByteStream stream;                 // the open source file
+  std::string file_name;             // as passed to read_source_image, shown in every fault
+  uint16_t (*read_u16)() = nullptr;  // in the file's byte order, installed from the header
   uint32_t (*read_u32)() = nullptr;
-  uint32_t strip_bytes_left = 0;      // stored bytes of the current strip not yet taken
+  uint32_t strip_bytes_left = 0;  // stored bytes of the current strip not yet taken
 };
 
 inline SourceFile source_file;

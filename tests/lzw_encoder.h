@@ -9,14 +9,14 @@
 #include "tests/support.h"
 
 struct LzwOptions {
-  bool wide_end = false;         // EndOfInformation at the raised width, as libtiff writes it
-  bool clear_before_end = false; // a Clear directly before EndOfInformation
-  int clear_at = 4096;           // start a new table once the decoder's next code reaches this
+  bool wide_end = false;          // EndOfInformation at the raised width, as libtiff writes it
+  bool clear_before_end = false;  // a Clear directly before EndOfInformation
+  int clear_at = 4096;            // start a new table once the decoder's next code reaches this
 };
 
 struct LzwStream {
   Bytes bytes;
-  int codes = 0;               // codes written, Clear and EndOfInformation included
+  int codes = 0;                   // codes written, Clear and EndOfInformation included
   bool end_width_differs = false;  // the narrow and the wide EndOfInformation would differ
 };
 
@@ -54,9 +54,15 @@ inline LzwStream lzw_encode(const Bytes& data, const LzwOptions& options = {}) {
   emit(256, 9);
   int w = -1;
   for (uint8_t c : data) {
-    if (w < 0) { w = c; continue; }
+    if (w < 0) {
+      w = c;
+      continue;
+    }
     auto found = table.find({w, c});
-    if (found != table.end()) { w = found->second; continue; }
+    if (found != table.end()) {
+      w = found->second;
+      continue;
+    }
     data_code(w);
     if (next_entry < 4096) table[{w, c}] = next_entry++;
     w = c;

@@ -10,9 +10,9 @@
 
 struct SourceRun {
   Bytes delivered;
-  std::string fault;     // empty when start, every request and finish passed
-  std::string raised_in; // "start", "next_byte" or "finish"
-  uint32_t taken = 0;    // stored bytes taken from the strip
+  std::string fault;      // empty when start, every request and finish passed
+  std::string raised_in;  // "start", "next_byte" or "finish"
+  uint32_t taken = 0;     // stored bytes taken from the strip
 };
 
 // Opens a file holding stored, then runs start(0, byte_count), requests next_byte calls and
@@ -30,7 +30,7 @@ SourceRun run_source(const TempDir& dir, const Bytes& stored, int requests, long
     run.raised_in = "start";
     Source::start(0, count);
     run.raised_in = "next_byte";
-    if constexpr (requires(uint8_t* out) { Source::next_bytes(out, std::size_t{1}); }) {
+    if constexpr (requires(uint8_t * out) { Source::next_bytes(out, std::size_t{1}); }) {
       for (int done = 0; chunk > 0 && done < requests; done += chunk) {
         Bytes part(size_t(std::min(chunk, requests - done)));
         Source::next_bytes(part.data(), part.size());

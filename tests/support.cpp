@@ -34,13 +34,20 @@ Field ascii_field(uint16_t tag, const std::string& text) {
 namespace {
 
 void put16(Bytes& out, bool little, uint32_t v) {
-  if (little) out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8)});
-  else out.insert(out.end(), {uint8_t(v >> 8), uint8_t(v)});
+  if (little)
+    out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8)});
+  else
+    out.insert(out.end(), {uint8_t(v >> 8), uint8_t(v)});
 }
 
 void put32(Bytes& out, bool little, uint32_t v) {
-  if (little) { put16(out, true, v & 0xFFFF); put16(out, true, v >> 16); }
-  else { put16(out, false, v >> 16); put16(out, false, v & 0xFFFF); }
+  if (little) {
+    put16(out, true, v & 0xFFFF);
+    put16(out, true, v >> 16);
+  } else {
+    put16(out, false, v >> 16);
+    put16(out, false, v & 0xFFFF);
+  }
 }
 
 void set32(Bytes& out, std::size_t at, bool little, uint32_t v) {
@@ -51,9 +58,12 @@ void set32(Bytes& out, std::size_t at, bool little, uint32_t v) {
 
 Bytes field_data(const Field& f, bool little) {
   Bytes data;
-  if (f.type == 3) for (uint32_t v : f.values) put16(data, little, v);
-  else if (f.type == 4) for (uint32_t v : f.values) put32(data, little, v);
-  else data = f.raw;
+  if (f.type == 3)
+    for (uint32_t v : f.values) put16(data, little, v);
+  else if (f.type == 4)
+    for (uint32_t v : f.values) put32(data, little, v);
+  else
+    data = f.raw;
   return data;
 }
 
@@ -136,7 +146,8 @@ Bytes pack_row(const std::vector<uint16_t>& row, int32_t bits, uint16_t fill_ord
   if (fill_order == 2)
     for (uint8_t& b : out) {
       uint8_t r = 0;
-      for (int i = 0; i < 8; ++i) if (b & (1 << i)) r |= uint8_t(0x80 >> i);
+      for (int i = 0; i < 8; ++i)
+        if (b & (1 << i)) r |= uint8_t(0x80 >> i);
       b = r;
     }
   return out;
@@ -158,7 +169,7 @@ TiffSpec image_tiff(const ImageSpec& image) {
   spec.little = image.little;
   spec.fields = {long_field(256, {uint32_t(image.width)}), long_field(257, {uint32_t(image.height)}),
                  short_field(258, {uint32_t(image.bits)}), short_field(259, {1}),
-                 short_field(262, {image.photometric}), short_field(266, {image.fill_order})};
+                 short_field(262, {image.photometric}),    short_field(266, {image.fill_order})};
   if (image.description) spec.fields.push_back(ascii_field(270, *image.description + std::string(1, '\0')));
   spec.fields.push_back(short_field(277, {1}));
   if (image.rows_per_strip) spec.fields.push_back(long_field(278, {image.rows_per_strip}));

@@ -35,9 +35,9 @@ Field ascii_field(uint16_t tag, const std::string& text_with_nul);
 
 struct TiffSpec {
   bool little = true;
-  std::vector<Field> fields;          // written in this order, unsorted if the test wishes
-  std::vector<Bytes> strips;          // stored after the header
-  bool strip_fields = true;           // append StripOffsets and StripByteCounts (LONG) for strips
+  std::vector<Field> fields;  // written in this order, unsorted if the test wishes
+  std::vector<Bytes> strips;  // stored after the header
+  bool strip_fields = true;   // append StripOffsets and StripByteCounts (LONG) for strips
 };
 
 Bytes build_tiff(const TiffSpec& spec);
@@ -50,9 +50,9 @@ struct ImageSpec {
   uint16_t fill_order = 1;
   uint16_t predictor = 1;
   uint16_t photometric = 1;
-  uint32_t rows_per_strip = 0;        // 0: no RowsPerStrip field (one strip)
+  uint32_t rows_per_strip = 0;  // 0: no RowsPerStrip field (one strip)
   bool little = true;
-  std::optional<std::string> description;  // stored with its NUL
+  std::optional<std::string> description;   // stored with its NUL
   std::vector<std::vector<uint16_t>> rows;  // height rows of width samples
 };
 
@@ -76,11 +76,11 @@ struct TempDir {
 };
 
 struct ProgramResult {
-  int status = -1;          // exit status 0 to 255, or -1 when killed by a signal
+  int status = -1;  // exit status 0 to 255, or -1 when killed by a signal
   int signal = 0;
   std::string out;
   std::string err;
-  long max_rss_kib = 0;     // peak resident memory of the child
+  long max_rss_kib = 0;  // peak resident memory of the child
   bool timed_out = false;
 };
 
@@ -97,7 +97,7 @@ struct OutputTiff {
   uint16_t bits = 0, compression = 0, photometric = 0, samples = 0, planar = 0;
   bool little = false;
   std::optional<std::string> description, artist;
-  Bytes pixels;             // every strip in order
+  Bytes pixels;  // every strip in order
   std::vector<uint64_t> strip_bytes;
 };
 

@@ -38,7 +38,8 @@ Bytes expected_bytes(const ImageSpec& image, int32_t low, int32_t high, bool inv
   Bytes out;
   for (const auto& row : image.rows)
     for (uint16_t s : row) {
-      double x = double(int32_t(uint32_t(s) - uint32_t(low))) * (255.0 / double(int32_t(uint32_t(high) - uint32_t(low))));
+      double x =
+          double(int32_t(uint32_t(s) - uint32_t(low))) * (255.0 / double(int32_t(uint32_t(high) - uint32_t(low))));
       if (invert) x = 255.0 - x;
       x = x > 255.0 ? 255.0 : x;
       x = x < 0.0 ? 0.0 : x;
@@ -61,10 +62,17 @@ TEST(CommandLine, ArgumentsReadAsBaseTenConversionReadsThem) {
     const char* text;
     int32_t value;
   };
-  const std::vector<Case> cases = {{"12", 12},          {"  +7", 7},           {"-5", -5},
-                                   {"abc", 0},          {"12abc", 12},         {"", 0},
-                                   {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1},
-                                   {"2147483648", 2147483647},  {"0x10", 0}, {"\t\n 42", 42}};
+  const std::vector<Case> cases = {{"12", 12},
+                                   {"  +7", 7},
+                                   {"-5", -5},
+                                   {"abc", 0},
+                                   {"12abc", 12},
+                                   {"", 0},
+                                   {"99999999999", 2147483647},
+                                   {"-99999999999", -2147483647 - 1},
+                                   {"2147483648", 2147483647},
+                                   {"0x10", 0},
+                                   {"\t\n 42", 42}};
   for (const Case& c : cases) EXPECT_EQ(parse_argument(c.text), c.value) << "'" << c.text << "'";
 }
 
@@ -106,9 +114,8 @@ TEST(CommandLine, InvertOnlyAsTheLastOfFourArguments) {
     Bytes pixels;
   };
   const Bytes plain = {0, 100, 255}, inverted = {255, 155, 0};
-  const std::vector<Case> cases = {{{}, plain},         {{"1"}, inverted},     {{"7"}, inverted},
-                                   {{"-1"}, inverted},  {{"0"}, plain},        {{"yes"}, plain},
-                                   {{"1", "x"}, plain}, {{" 3rd"}, inverted}};
+  const std::vector<Case> cases = {{{}, plain},    {{"1"}, inverted}, {{"7"}, inverted},   {{"-1"}, inverted},
+                                   {{"0"}, plain}, {{"yes"}, plain},  {{"1", "x"}, plain}, {{" 3rd"}, inverted}};
   for (const Case& c : cases) {
     std::vector<std::string> args = {"list.txt", "0", "255"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());

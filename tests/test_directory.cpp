@@ -37,8 +37,8 @@ TEST(DirectoryQueries, SingleValuesByTypeAndCount) {
   struct Case {
     const char* name;
     Field field;
-    uint16_t expect_short;     // tag_short(..., 7777)
-    uint32_t expect_either;    // tag_short_or_long(..., 88888)
+    uint16_t expect_short;   // tag_short(..., 7777)
+    uint32_t expect_either;  // tag_short_or_long(..., 88888)
   };
   const std::vector<Case> cases = {
       {"single SHORT", short_field(300, {5}), 5, 5},
@@ -83,8 +83,8 @@ TEST(DirectoryQueries, EmptyDirectoryAndFirstEntryWins) {
   EXPECT_EQ(tag_array(empty.directory, 273, 1, values), TagArrayResult::absent_or_unfit);
 
   OpenedTiff twice;
-  open_tiff(twice, build_tiff(with_fields(false, {short_field(400, {1}), short_field(300, {11}),
-                                                  short_field(200, {2}), short_field(300, {22})})));
+  open_tiff(twice, build_tiff(with_fields(false, {short_field(400, {1}), short_field(300, {11}), short_field(200, {2}),
+                                                  short_field(300, {22})})));
   EXPECT_EQ(tag_short(twice.directory, 300, 0), 11);
   EXPECT_EQ(tag_short(twice.directory, 200, 0), 2);
   // Queries may come in any order and any number of times.

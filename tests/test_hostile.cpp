@@ -33,8 +33,7 @@ Field with_count(Field f, uint32_t count, std::optional<uint32_t> value_field = 
 // A header for an image of the given size and depth with the given extra fields.
 TiffSpec header(uint32_t width, uint32_t height, std::vector<Field> extra = {}, uint32_t bits = 8) {
   TiffSpec spec;
-  spec.fields = {long_field(256, {width}), long_field(257, {height}), short_field(258, {bits}),
-                 short_field(262, {1})};
+  spec.fields = {long_field(256, {width}), long_field(257, {height}), short_field(258, {bits}), short_field(262, {1})};
   spec.fields.insert(spec.fields.end(), extra.begin(), extra.end());
   return spec;
 }
@@ -67,8 +66,9 @@ std::vector<HostileCase> hostile_cases() {
        "cell memory allocation error."},
       {"2^31 strips in a tiny file",
        [] {
-         TiffSpec spec = header(1, 2147483647u, {long_field(278, {1}), with_count(long_field(273, {}), 2147483647u, 8),
-                                                 with_count(long_field(279, {}), 2147483647u, 8)});
+         TiffSpec spec = header(1, 2147483647u,
+                                {long_field(278, {1}), with_count(long_field(273, {}), 2147483647u, 8),
+                                 with_count(long_field(279, {}), 2147483647u, 8)});
          spec.strip_fields = false;
          return build_tiff(spec);
        },
@@ -107,15 +107,14 @@ std::vector<HostileCase> hostile_cases() {
       {"LZW table full, no Clear", lzw_table_overflow, "LZW code table overflow."},
       {"PackBits run that never ends",
        [] {
-         TiffSpec spec = header(30000, 30000, {short_field(259, {32773}), long_field(273, {8}),
-                                               long_field(279, {0xFFFFFFFFu})});
+         TiffSpec spec =
+             header(30000, 30000, {short_field(259, {32773}), long_field(273, {8}), long_field(279, {0xFFFFFFFFu})});
          spec.strip_fields = false;
          spec.strips = {{0x81, 0xAA}};
          return build_tiff(spec);
        },
        "unexpected end of file."},
-      {"BitsPerSample 17", [] { return build_tiff(header(4, 4, {}, 17)); },
-       "too many bits per sample."},
+      {"BitsPerSample 17", [] { return build_tiff(header(4, 4, {}, 17)); }, "too many bits per sample."},
       {"description of 4294967295 bytes beyond the end",
        [] {
          TiffSpec spec = header(1, 1, {with_count(ascii_field(270, "x"), 0xFFFFFFFFu, 0x7FFFFFFFu)});

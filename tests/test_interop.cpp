@@ -25,7 +25,8 @@ ImageSpec structured(int32_t width, int32_t height, int32_t bits, uint32_t seed)
     for (int32_t c = 0; c < width; ++c) {
       seed = seed * 1664525u + 1013904223u;
       const double smooth = 0.5 + 0.25 * double(c) / width + 0.2 * double(r) / height;
-      const double ring = ((c - width / 2) * (c - width / 2) + (r - height / 2) * (r - height / 2)) % 97 < 20 ? 0.05 : 0;
+      const double ring =
+          ((c - width / 2) * (c - width / 2) + (r - height / 2) * (r - height / 2)) % 97 < 20 ? 0.05 : 0;
       const double noise = (double(seed >> 20) / 4096.0 - 0.5) * 0.02;
       double v = (smooth + ring + noise) * top;
       row.push_back(uint16_t(v < 0 ? 0 : v > top ? top : v));
@@ -195,8 +196,8 @@ TEST(Interop, ConvertsEndToEnd) {
   write_file(dir / "source.tif", build_tiff(image_tiff(structured(300, 70, 16, 9))));
   ASSERT_TRUE(tiffcp("-L -c lzw:2 -r 8", dir / "source.tif", dir / "lzw.tif"));
   ASSERT_TRUE(tiffcp("-B -c packbits -r 3", dir / "source.tif", dir / "packbits.tif"));
-  write_file(dir / "list.txt", Bytes{'l', 'z', 'w', '.', 't', 'i', 'f', ' ', 'p', 'a', 'c', 'k', 'b', 'i', 't', 's',
-                                     '.', 't', 'i', 'f'});
+  write_file(dir / "list.txt",
+             Bytes{'l', 'z', 'w', '.', 't', 'i', 'f', ' ', 'p', 'a', 'c', 'k', 'b', 'i', 't', 's', '.', 't', 'i', 'f'});
   ProgramResult r = run_program({vandrel_binary(), "list.txt", "30000", "60000"}, dir.path);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "lzw.tif -> o-lzw.tif \npackbits.tif -> o-packbits.tif \n");

@@ -63,7 +63,10 @@ TEST(ReadSourceImage, AttributeChecksInOrder) {
   const std::vector<AttributeCase> cases = {
       {"valid", [](TiffSpec&) {}, ""},
       {"width absent", [](TiffSpec& s) { remove_tag(s, 256); }, "primary image attribute not found."},
-      {"width SHORT count 2", [](TiffSpec& s) { set_field(s, short_field(256, {2, 2})); },
+      {"width SHORT count 2",
+       [](TiffSpec& s) {
+         set_field(s, short_field(256, {2, 2}));
+       },
        "primary image attribute not found."},
       {"width ASCII", [](TiffSpec& s) { set_field(s, ascii_field(256, "2\0")); }, "primary image attribute not found."},
       {"width 0", [](TiffSpec& s) { set_field(s, long_field(256, {0})); }, "primary image attribute not found."},
@@ -72,11 +75,19 @@ TEST(ReadSourceImage, AttributeChecksInOrder) {
        "primary image attribute not found."},
       {"photometric 65535", [](TiffSpec& s) { set_field(s, short_field(262, {65535})); },
        "primary image attribute not found."},
-      {"presence before size", [](TiffSpec& s) { set_field(s, long_field(256, {2147483648u})); remove_tag(s, 262); },
+      {"presence before size",
+       [](TiffSpec& s) {
+         set_field(s, long_field(256, {2147483648u}));
+         remove_tag(s, 262);
+       },
        "primary image attribute not found."},
       {"width 2^31", [](TiffSpec& s) { set_field(s, long_field(256, {2147483648u})); }, "too large image size."},
       {"height 2^32-1", [](TiffSpec& s) { set_field(s, long_field(257, {4294967295u})); }, "too large image size."},
-      {"RGB", [](TiffSpec& s) { set_field(s, short_field(262, {2})); set_field(s, short_field(277, {3})); },
+      {"RGB",
+       [](TiffSpec& s) {
+         set_field(s, short_field(262, {2}));
+         set_field(s, short_field(277, {3}));
+       },
        "bad photometric interpretation."},
       {"photometric 5", [](TiffSpec& s) { set_field(s, short_field(262, {5})); }, "bad photometric interpretation."},
       {"WhiteIsZero", [](TiffSpec& s) { set_field(s, short_field(262, {0})); }, ""},
@@ -85,27 +96,44 @@ TEST(ReadSourceImage, AttributeChecksInOrder) {
       {"samples 2", [](TiffSpec& s) { set_field(s, short_field(277, {2})); }, "too many samples per pixel."},
       {"samples 0", [](TiffSpec& s) { set_field(s, short_field(277, {0})); }, ""},
       {"bits 17", [](TiffSpec& s) { set_field(s, short_field(258, {17})); }, "too many bits per sample."},
-      {"samples before bits", [](TiffSpec& s) { set_field(s, short_field(258, {17})); set_field(s, short_field(277, {3})); },
+      {"samples before bits",
+       [](TiffSpec& s) {
+         set_field(s, short_field(258, {17}));
+         set_field(s, short_field(277, {3}));
+       },
        "too many samples per pixel."},
       {"planar 2", [](TiffSpec& s) { set_field(s, short_field(284, {2})); }, "bad planar configuration."},
       {"fill order 0", [](TiffSpec& s) { set_field(s, short_field(266, {0})); }, "bad fill order."},
       {"fill order 3", [](TiffSpec& s) { set_field(s, short_field(266, {3})); }, "bad fill order."},
       {"compression 7", [](TiffSpec& s) { set_field(s, short_field(259, {7})); }, "unknown image compression method."},
       {"compression before predictor",
-       [](TiffSpec& s) { set_field(s, short_field(259, {7})); set_field(s, short_field(317, {3})); },
+       [](TiffSpec& s) {
+         set_field(s, short_field(259, {7}));
+         set_field(s, short_field(317, {3}));
+       },
        "unknown image compression method."},
       {"compression 5 as LONG is absent", [](TiffSpec& s) { set_field(s, long_field(259, {5})); }, ""},
       {"predictor 3", [](TiffSpec& s) { set_field(s, short_field(317, {3})); }, "unknown differencing predictor."},
       {"tiled: no strip offsets", [](TiffSpec& s) { s.strip_fields = false; }, "strip offset not found."},
       {"strip offsets ASCII",
-       [](TiffSpec& s) { s.strip_fields = false; s.fields.push_back(ascii_field(273, "x\0")); },
+       [](TiffSpec& s) {
+         s.strip_fields = false;
+         s.fields.push_back(ascii_field(273, "x\0"));
+       },
        "strip offset not found."},
       {"no strip byte counts",
-       [](TiffSpec& s) { s.strip_fields = false; s.fields.push_back(long_field(273, {8})); },
+       [](TiffSpec& s) {
+         s.strip_fields = false;
+         s.fields.push_back(long_field(273, {8}));
+       },
        "strip bytes count not found."},
-      {"RowsPerStrip 1 wants 3 offsets",
-       [](TiffSpec& s) { set_field(s, long_field(278, {1})); }, "bad number of strip offset."},
-      {"RowsPerStrip SHORT count 2 is absent", [](TiffSpec& s) { set_field(s, short_field(278, {1, 1})); }, ""},
+      {"RowsPerStrip 1 wants 3 offsets", [](TiffSpec& s) { set_field(s, long_field(278, {1})); },
+       "bad number of strip offset."},
+      {"RowsPerStrip SHORT count 2 is absent",
+       [](TiffSpec& s) {
+         set_field(s, short_field(278, {1, 1}));
+       },
+       ""},
       {"RowsPerStrip 0 is absent", [](TiffSpec& s) { set_field(s, long_field(278, {0})); }, ""},
       {"RowsPerStrip 4294967295", [](TiffSpec& s) { set_field(s, long_field(278, {4294967295u})); }, ""},
       {"RowsPerStrip above height", [](TiffSpec& s) { set_field(s, short_field(278, {50})); }, ""},
@@ -202,14 +230,10 @@ TEST(ReadSourceImage, Descriptions) {
   Field no_nul = ascii_field(270, "xyz");
   Field wrong_type = short_field(270, {65});
   const std::vector<Case> cases = {
-      {"absent", std::nullopt, std::nullopt},
-      {"at an offset", long_text, "hello, world"},
-      {"ends at an embedded NUL", embedded_nul, "ab"},
-      {"count 4 in the value field", four, "abc"},
-      {"count 5 at an offset", five, "abcd"},
-      {"count 0", zero, ""},
-      {"stored without its NUL", no_nul, "xyz"},
-      {"not ASCII", wrong_type, std::nullopt},
+      {"absent", std::nullopt, std::nullopt},          {"at an offset", long_text, "hello, world"},
+      {"ends at an embedded NUL", embedded_nul, "ab"}, {"count 4 in the value field", four, "abc"},
+      {"count 5 at an offset", five, "abcd"},          {"count 0", zero, ""},
+      {"stored without its NUL", no_nul, "xyz"},       {"not ASCII", wrong_type, std::nullopt},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -269,7 +293,10 @@ TEST(ReadSourceImage, HugeClaimsFailAtOnce) {
   };
   const std::vector<Case> cases = {
       {"2^31-1 squared samples",
-       [](TiffSpec& s) { set_field(s, long_field(256, {2147483647u})); set_field(s, long_field(257, {2147483647u})); },
+       [](TiffSpec& s) {
+         set_field(s, long_field(256, {2147483647u}));
+         set_field(s, long_field(257, {2147483647u}));
+       },
        "cell memory allocation error."},
       {"2^31-1 strips of one row",
        [](TiffSpec& s) {

@@ -71,8 +71,16 @@ TEST(RowAssembly, SamplesOfEveryDepthClass) {
       {"16 bits little FillOrder 2", 1, 1, 16, 2, true, 0, {0x12, 0x34}, {{0x2C48}}, 2},
       {"8 bits little FillOrder 1", 2, 1, 8, 1, true, 0, {0x01, 0xC0}, {{0x01, 0xC0}}, 2},
       {"8 bits FillOrder 2", 2, 1, 8, 2, true, 0, {0x01, 0xC0}, {{0x80, 0x03}}, 2},
-      {"16 bits little with predictor: exchange first, wrap", 3, 1, 16, 1, true, 0xFFFF,
-       {0xFF, 0xFF, 0x02, 0x00, 0x03, 0x00}, {{0xFFFF, 0x0001, 0x0004}}, 6},
+      {"16 bits little with predictor: exchange first, wrap",
+       3,
+       1,
+       16,
+       1,
+       true,
+       0xFFFF,
+       {0xFF, 0xFF, 0x02, 0x00, 0x03, 0x00},
+       {{0xFFFF, 0x0001, 0x0004}},
+       6},
       {"4 bits with predictor", 4, 1, 4, 1, false, 0xF, {0x9A, 0xBC}, {{9, 3, 14, 10}}, 2},
       {"width 1 with predictor", 1, 1, 8, 1, false, 0xFF, {0x77}, {{0x77}}, 1},
       {"0 bits: no byte", 3, 2, 0, 1, false, 0, {}, {{0, 0, 0}, {0, 0, 0}}, 0},
@@ -98,11 +106,8 @@ TEST(RowAssembly, StripsStartAndFinishAtTheirRows) {
     const char* log;
   };
   const std::vector<PatternCase> cases = {
-      {5, 2, "S0/0bbFS0/0bbFS0/0bF"},
-      {5, 5, "S0/0bbbbbF"},
-      {5, 6, "S0/0bbbbbF"},
-      {5, 4294967295u, "S0/0bbbbbF"},
-      {3, 1, "S0/0bFS0/0bFS0/0bF"},
+      {5, 2, "S0/0bbFS0/0bbFS0/0bF"}, {5, 5, "S0/0bbbbbF"},         {5, 6, "S0/0bbbbbF"},
+      {5, 4294967295u, "S0/0bbbbbF"}, {3, 1, "S0/0bFS0/0bFS0/0bF"},
   };
   for (const PatternCase& c : cases) {
     SCOPED_TRACE(c.rows_per_strip);

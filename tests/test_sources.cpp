@@ -14,11 +14,11 @@ struct SourceCase {
   const char* name;
   Bytes stored;
   int requests;
-  long byte_count;       // -1: the stored size
-  Bytes delivered;       // the bytes delivered before the outcome
-  const char* fault;     // "" when everything passes
-  const char* raised_in; // "" when everything passes
-  uint32_t taken;        // stored bytes taken
+  long byte_count;        // -1: the stored size
+  Bytes delivered;        // the bytes delivered before the outcome
+  const char* fault;      // "" when everything passes
+  const char* raised_in;  // "" when everything passes
+  uint32_t taken;         // stored bytes taken
 };
 
 // Each case one request at a time and, for sources that deliver runs, in runs of several sizes:
@@ -26,7 +26,7 @@ struct SourceCase {
 template <class Source>
 void check_cases(const std::vector<SourceCase>& cases) {
   TempDir dir;
-  constexpr bool in_runs = requires(uint8_t* out) { Source::next_bytes(out, std::size_t{1}); };
+  constexpr bool in_runs = requires(uint8_t * out) { Source::next_bytes(out, std::size_t{1}); };
   const std::vector<int> chunks = in_runs ? std::vector<int>{0, 1, 2, 3, 7, 4096} : std::vector<int>{0};
   for (const SourceCase& c : cases)
     for (int chunk : chunks) {
@@ -70,8 +70,14 @@ TEST(PackBitsSource, RunsHeadersAndTheirFaults) {
       {"repeat of three", {0xFE, 0x05}, 3, -1, {5, 5, 5}, "", "", 2},
       {"repeat left open", {0xFE, 0x05}, 2, -1, {5, 5}, "MPB too many codes.", "finish", 2},
       {"longest repeat", {0x81, 0xAA}, 128, -1, repeat(0xAA, 128), "", "", 2},
-      {"request past the longest repeat", {0x81, 0xAA}, 129, -1, repeat(0xAA, 128), "MPB too few codes.",
-       "next_byte", 2},
+      {"request past the longest repeat",
+       {0x81, 0xAA},
+       129,
+       -1,
+       repeat(0xAA, 128),
+       "MPB too few codes.",
+       "next_byte",
+       2},
       {"longest literal", longest_literal, 128, -1, Bytes(128, 0x33), "", "", 129},
       {"repeat of two zeros", {0xFF, 0x00}, 2, -1, {0, 0}, "", "", 2},
       {"single literal", {0x00, 0x41}, 1, -1, {0x41}, "", "", 2},
@@ -104,28 +110,51 @@ TEST(LzwSource, WorkedStreams) {
   const Bytes defined_at_arrival = {0x80, 0x18, 0x60, 0x50, 0x38, 0x08};  // 256 97 258 259 257
   check_cases<LzwSource>({
       {"clear and end only, no request", {0x80, 0x40, 0x40}, 0, -1, {}, "", "", 3},
-      {"clear and end only, one request", {0x80, 0x40, 0x40}, 1, -1, {}, "LZW unexpected end of code.", "next_byte",
-       3},
+      {"clear and end only, one request", {0x80, 0x40, 0x40}, 1, -1, {}, "LZW unexpected end of code.", "next_byte", 3},
       {"codes defined at arrival", defined_at_arrival, 6, -1, repeat(0x61, 6), "", "", 6},
       {"one byte left pending", defined_at_arrival, 5, -1, repeat(0x61, 5), "LZW too many codes.", "finish", 6},
-      {"request after the end", defined_at_arrival, 7, -1, repeat(0x61, 6), "LZW unexpected end of code.",
-       "next_byte", 6},
+      {"request after the end", defined_at_arrival, 7, -1, repeat(0x61, 6), "LZW unexpected end of code.", "next_byte",
+       6},
       {"stored byte after the end", concat(defined_at_arrival, {0}), 6, -1, repeat(0x61, 6), "LZW too many codes.",
        "finish", 6},
       {"end code cut off", defined_at_arrival, 6, 5, repeat(0x61, 6), "LZW too few codes.", "finish", 5},
-      {"table entry and code being defined", {0x80, 0x10, 0x48, 0x50, 0x28, 0x24, 0x04}, 7, -1,
-       {0x41, 0x42, 0x41, 0x42, 0x41, 0x42, 0x41}, "", "", 7},
+      {"table entry and code being defined",
+       {0x80, 0x10, 0x48, 0x50, 0x28, 0x24, 0x04},
+       7,
+       -1,
+       {0x41, 0x42, 0x41, 0x42, 0x41, 0x42, 0x41},
+       "",
+       "",
+       7},
       {"no leading clear", {0x00, 0x00}, 0, -1, {}, "LZW missing first clear code.", "start", 2},
       {"one byte strip", {0x80}, 0, -1, {}, "LZW too few codes.", "start", 1},
-      {"clear after clear", {0x80, 0x40, 0x08, 0x30, 0x10}, 1, -1, {}, "LZW unknown code after clear code.",
-       "next_byte", 3},
+      {"clear after clear",
+       {0x80, 0x40, 0x08, 0x30, 0x10},
+       1,
+       -1,
+       {},
+       "LZW unknown code after clear code.",
+       "next_byte",
+       3},
       {"code far above next", {0x80, 0x10, 0x65, 0x90, 0x10}, 2, -1, {0x41}, "LZW too large code.", "next_byte", 4},
       {"code one above next", {0x80, 0x10, 0x60, 0x70, 0x10}, 2, -1, {0x41}, "LZW too large code.", "next_byte", 4},
       {"clear before end", {0x80, 0x10, 0x60, 0x10, 0x10}, 1, -1, {0x41}, "", "", 5},
-      {"end after clear while a byte is wanted", {0x80, 0x10, 0x60, 0x10, 0x10}, 2, -1, {0x41},
-       "LZW unexpected end of code.", "next_byte", 5},
-      {"data code where the end belongs", {0x80, 0x10, 0x48, 0x50, 0x10}, 1, -1, {0x41}, "LZW missing end of codes.",
-       "finish", 4},
+      {"end after clear while a byte is wanted",
+       {0x80, 0x10, 0x60, 0x10, 0x10},
+       2,
+       -1,
+       {0x41},
+       "LZW unexpected end of code.",
+       "next_byte",
+       5},
+      {"data code where the end belongs",
+       {0x80, 0x10, 0x48, 0x50, 0x10},
+       1,
+       -1,
+       {0x41},
+       "LZW missing end of codes.",
+       "finish",
+       4},
       {"strip beyond the end of the file", {0x80, 0x10}, 1, 6, {}, "unexpected end of file.", "next_byte", 3},
   });
 }
@@ -160,8 +189,7 @@ Bytes data_ending_at(int target, bool long_last = false) {
     if (long_last) prefix.insert(prefix.end(), data.begin(), data.begin() + 2);
     LzwStream narrow = lzw_encode(prefix);
     LzwStream wide = lzw_encode(prefix, {true, false, 4096});
-    if (narrow.end_width_differs && narrow.codes - 2 == target - 258 + 1 && narrow.bytes != wide.bytes)
-      return prefix;
+    if (narrow.end_width_differs && narrow.codes - 2 == target - 258 + 1 && narrow.bytes != wide.bytes) return prefix;
   }
   return {};
 }

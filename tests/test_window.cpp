@@ -37,7 +37,10 @@ TEST(MapWindow, WorkedWindows) {
       {"1000..0", 1000, 0, 0, {{0, 255}, {500, 127}, {1000, 0}, {2000, 0}}},
       {"1000..0 inverted", 1000, 0, -1, {{0, 0}, {500, 127}, {1000, 255}, {2000, 255}}},
       // high - low wraps to -1, so the scale is -255; sample - low wraps negative as well.
-      {"-2147483648..2147483647", std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), 0,
+      {"-2147483648..2147483647",
+       std::numeric_limits<int32_t>::min(),
+       std::numeric_limits<int32_t>::max(),
+       0,
        {{0, 255}, {65535, 255}}},
       // high - low wraps to -2^31; 1 - low wraps to -2147483647, just short of 255.
       {"low -2147483648", std::numeric_limits<int32_t>::min(), 0, 0, {{0, 255}, {1, 254}}},
@@ -58,8 +61,15 @@ TEST(MapWindow, ScaleIsDerivedFromTheWrappedDifference) {
 
 TEST(WindowTable, EqualsMapWindowForEverySample) {
   const std::vector<std::array<int32_t, 3>> windows = {
-      {0, 4095, 0}, {100, 1100, 1}, {500, 500, 0}, {500, 500, 1}, {1000, 0, 0}, {-70000, 70000, 1},
-      {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), 0}, {0, 65535, 1}, {3, 7, 0}};
+      {0, 4095, 0},
+      {100, 1100, 1},
+      {500, 500, 0},
+      {500, 500, 1},
+      {1000, 0, 0},
+      {-70000, 70000, 1},
+      {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), 0},
+      {0, 65535, 1},
+      {3, 7, 0}};
   auto table = std::make_unique<WindowTable>();
   for (auto [low, high, invert] : windows) {
     const WindowSettings settings = make_window_settings(low, high, invert);
