@@ -39,25 +39,10 @@ int32_t read_code(LzwState& s, int32_t width) {
   return code;
 }
 
-// read_code at the current width, taking the one or two bytes a code needs straight from the
-// stream's buffer when both the strip and the buffer hold them.
+// read_code at the current width, taking the bytes straight from the stream's buffer when it can.
 int32_t read_data_code(LzwState& s) {
   const int32_t width = s.code_width;
-  if (s.bit_count < width) {
-    ByteStream& stream = source_file.stream;
-    if (source_file.strip_bytes_left >= 2 && stream_buffered(stream) >= 2) {
-      s.bit_buffer = (s.bit_buffer << 8) | *stream.next++;
-      s.bit_count += 8;
-      --source_file.strip_bytes_left;
-      if (s.bit_count < width) {
-        s.bit_buffer = (s.bit_buffer << 8) | *stream.next++;
-        s.bit_count += 8;
-        --source_file.strip_bytes_left;
-      }
-    } else {
-      fill_bits(s, width);
-    }
-  }
+  if (!lzw_take_code_bytes(s, width)) fill_bits(s, width);
   s.bit_count -= width;
   return static_cast<int32_t>((s.bit_buffer >> s.bit_count) & s.code_mask);
 }

@@ -54,23 +54,30 @@ inline void lzw_make_entry(LzwState& s, int32_t entry, uint8_t first_byte) {
   s.head[entry] = prev_length < 8 ? s.head[prev] | uint64_t{first_byte} << (8 * prev_length) : s.head[prev];
 }
 
+// Brings the bits of the next code of the given width into the buffer when the one or two
+// bytes it needs are in both the strip and the stream's buffer; false when they are not, and
+// the byte-by-byte way with its checks must take them.
+inline bool lzw_take_code_bytes(LzwState& s, int32_t width) {
+  if (s.bit_count >= width) return true;
+  ByteStream& stream = source_file.stream;
+  if (source_file.strip_bytes_left < 2 || stream_buffered(stream) < 2) return false;
+  s.bit_buffer = (s.bit_buffer << 8) | *stream.next++;
+  s.bit_count += 8;
+  --source_file.strip_bytes_left;
+  if (s.bit_count < width) {
+    s.bit_buffer = (s.bit_buffer << 8) | *stream.next++;
+    s.bit_count += 8;
+    --source_file.strip_bytes_left;
+  }
+  return true;
+}
+
 // The common case inline: a single-byte code whose bits are at hand, with the table not full.
 // Everything else goes the full way, with the same checks in the same order.
 inline int32_t lzw_next_code_byte() {
   LzwState& s = lzw_state;
   const int32_t width = s.code_width;
-  if (s.bit_count < width) {
-    ByteStream& stream = source_file.stream;
-    if (source_file.strip_bytes_left < 2 || stream_buffered(stream) < 2) return lzw_decode_code();
-    s.bit_buffer = (s.bit_buffer << 8) | *stream.next++;
-    s.bit_count += 8;
-    --source_file.strip_bytes_left;
-    if (s.bit_count < width) {
-      s.bit_buffer = (s.bit_buffer << 8) | *stream.next++;
-      s.bit_count += 8;
-      --source_file.strip_bytes_left;
-    }
-  }
+  if (!lzw_take_code_bytes(s, width)) return lzw_decode_code();
   s.bit_count -= width;
   const int32_t code = static_cast<int32_t>((s.bit_buffer >> s.bit_count) & s.code_mask);
   const int32_t entry = s.next_code;
