@@ -14,51 +14,68 @@
 
 namespace {
 
-struct StripTable {
-  std::vector<uint64_t> offsets, counts;
+// Each strip's place in the file and the bytes its rows take, and the file opened as the source.
+struct StripPlan {
+  std::vector<uint64_t> offsets, counts, decoded;
+  uint64_t total = 0;
 };
 
-StripTable strip_table(const std::string& path) {
-  StripTable t;
+StripPlan open_strips(const std::string& path) {
+  StripPlan plan;
   TIFF* tif = TIFFOpen(path.c_str(), "r");
   uint64_t *offsets = nullptr, *counts = nullptr;
   TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets);
   TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts);
-  for (uint32_t s = 0; s < TIFFNumberOfStrips(tif); ++s) {
-    t.offsets.push_back(offsets[s]);
-    t.counts.push_back(counts[s]);
-  }
-  TIFFClose(tif);
-  return t;
-}
-
-template <class Source>
-void decode_strips(benchmark::State& state, std::string path) {
-  StripTable table = strip_table(path);
-  TIFF* tif = TIFFOpen(path.c_str(), "r");
-  const uint64_t strip_size = uint64_t(TIFFStripSize64(tif));
   uint32_t height = 0, per_strip = 0;
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
   TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &per_strip);
   const uint64_t row_size = uint64_t(TIFFScanlineSize64(tif));
+  for (uint32_t s = 0; s < TIFFNumberOfStrips(tif); ++s) {
+    plan.offsets.push_back(offsets[s]);
+    plan.counts.push_back(counts[s]);
+    plan.decoded.push_back(std::min<uint64_t>(per_strip, height - s * per_strip) * row_size);
+    plan.total += plan.decoded.back();
+  }
   TIFFClose(tif);
   source_file.file_name = path;
   stream_open(source_file.stream, path.c_str());
-  uint64_t total = 0;
+  return plan;
+}
+
+// Every strip through next_byte, one request per byte.
+template <class Source>
+void decode_strips(benchmark::State& state, std::string path) {
+  const StripPlan plan = open_strips(path);
   for (auto _ : state) {
-    total = 0;
-    for (size_t s = 0; s < table.offsets.size(); ++s) {
-      const uint64_t rows = std::min<uint64_t>(per_strip, height - s * per_strip);
-      const uint64_t bytes = std::min(strip_size, rows * row_size);
-      Source::start(uint32_t(table.offsets[s]), uint32_t(table.counts[s]));
+    for (size_t s = 0; s < plan.offsets.size(); ++s) {
+      Source::start(uint32_t(plan.offsets[s]), uint32_t(plan.counts[s]));
       int32_t sink = 0;
-      for (uint64_t i = 0; i < bytes; ++i) sink += Source::next_byte();
+      for (uint64_t i = 0; i < plan.decoded[s]; ++i) sink += Source::next_byte();
       Source::finish();
       benchmark::DoNotOptimize(sink);
-      total += bytes;
     }
   }
-  state.SetBytesProcessed(int64_t(total) * state.iterations());
+  state.SetBytesProcessed(int64_t(plan.total) * state.iterations());
+}
+
+// The same strips through next_bytes, in runs of 4096 bytes, as row assembly takes them.
+template <class Source>
+void decode_strip_runs(benchmark::State& state, std::string path) {
+  const StripPlan plan = open_strips(path);
+  std::vector<uint8_t> chunk(4096);
+  for (auto _ : state) {
+    for (size_t s = 0; s < plan.offsets.size(); ++s) {
+      Source::start(uint32_t(plan.offsets[s]), uint32_t(plan.counts[s]));
+      for (uint64_t left = plan.decoded[s]; left > 0;) {
+        const uint64_t run = std::min<uint64_t>(left, chunk.size());
+        Source::next_bytes(chunk.data(), run);
+        left -= run;
+      }
+      Source::finish();
+      benchmark::DoNotOptimize(chunk.data());
+    }
+  }
+  state.SetBytesProcessed(int64_t(plan.total) * state.iterations());
 }
 
 void read_whole_image(benchmark::State& state, std::string path) {
@@ -101,10 +118,14 @@ int main(int argc, char** argv) {
       {"packbits", corpus + "/2048-packbits" + file}};
   for (const auto& [name, path] : sets) {
     if (name == "none") benchmark::RegisterBenchmark(("source/raw/" + name).c_str(), decode_strips<RawSource>, path);
-    if (name == "packbits")
+    if (name == "packbits") {
       benchmark::RegisterBenchmark(("source/packbits/" + name).c_str(), decode_strips<PackBitsSource>, path);
-    if (name.starts_with("lzw"))
+      benchmark::RegisterBenchmark(("source_runs/packbits/" + name).c_str(), decode_strip_runs<PackBitsSource>, path);
+    }
+    if (name.starts_with("lzw")) {
       benchmark::RegisterBenchmark(("source/lzw/" + name).c_str(), decode_strips<LzwSource>, path);
+      benchmark::RegisterBenchmark(("source_runs/lzw/" + name).c_str(), decode_strip_runs<LzwSource>, path);
+    }
     benchmark::RegisterBenchmark(("read_source_image/" + name).c_str(), read_whole_image, path);
     benchmark::RegisterBenchmark(("libtiff_strips/" + name).c_str(), libtiff_strips, path);
   }

@@ -74,20 +74,20 @@ uint32_t field_count(const Field& f) {
 
 }  // namespace
 
-Bytes build_tiff(const TiffSpec& spec) {
-  const bool le = spec.little;
+Bytes build_tiff(const TiffSpec& tiff) {
+  const bool le = tiff.little;
   Bytes out = {uint8_t(le ? 'I' : 'M'), uint8_t(le ? 'I' : 'M')};
   put16(out, le, 42);
   put32(out, le, 0);
-  std::vector<Field> fields = spec.fields;
+  std::vector<Field> fields = tiff.fields;
   std::vector<uint32_t> offsets, counts;
-  for (const Bytes& strip : spec.strips) {
+  for (const Bytes& strip : tiff.strips) {
     offsets.push_back(static_cast<uint32_t>(out.size()));
     counts.push_back(static_cast<uint32_t>(strip.size()));
     out.insert(out.end(), strip.begin(), strip.end());
     if (out.size() % 2) out.push_back(0);
   }
-  if (spec.strip_fields) {
+  if (tiff.strip_fields) {
     fields.push_back(long_field(273, offsets));
     fields.push_back(long_field(279, counts));
   }
@@ -165,17 +165,17 @@ std::vector<Bytes> image_strips(const ImageSpec& image) {
 }
 
 TiffSpec image_tiff(const ImageSpec& image) {
-  TiffSpec spec;
-  spec.little = image.little;
-  spec.fields = {long_field(256, {uint32_t(image.width)}), long_field(257, {uint32_t(image.height)}),
+  TiffSpec tiff;
+  tiff.little = image.little;
+  tiff.fields = {long_field(256, {uint32_t(image.width)}), long_field(257, {uint32_t(image.height)}),
                  short_field(258, {uint32_t(image.bits)}), short_field(259, {1}),
                  short_field(262, {image.photometric}),    short_field(266, {image.fill_order})};
-  if (image.description) spec.fields.push_back(ascii_field(270, *image.description + std::string(1, '\0')));
-  spec.fields.push_back(short_field(277, {1}));
-  if (image.rows_per_strip) spec.fields.push_back(long_field(278, {image.rows_per_strip}));
-  if (image.predictor != 1) spec.fields.push_back(short_field(317, {image.predictor}));
-  spec.strips = image_strips(image);
-  return spec;
+  if (image.description) tiff.fields.push_back(ascii_field(270, *image.description + std::string(1, '\0')));
+  tiff.fields.push_back(short_field(277, {1}));
+  if (image.rows_per_strip) tiff.fields.push_back(long_field(278, {image.rows_per_strip}));
+  if (image.predictor != 1) tiff.fields.push_back(short_field(317, {image.predictor}));
+  tiff.strips = image_strips(image);
+  return tiff;
 }
 
 void write_file(const std::string& path, const Bytes& bytes) {

@@ -40,7 +40,7 @@ struct TiffSpec {
   bool strip_fields = true;   // append StripOffsets and StripByteCounts (LONG) for strips
 };
 
-Bytes build_tiff(const TiffSpec& spec);
+Bytes build_tiff(const TiffSpec& tiff);
 
 // A well-formed image of the accepted subset, from its samples.
 struct ImageSpec {

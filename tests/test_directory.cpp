@@ -24,11 +24,11 @@ void open_tiff(OpenedTiff& t, const Bytes& bytes) {
 }
 
 TiffSpec with_fields(bool little, std::vector<Field> fields) {
-  TiffSpec spec;
-  spec.little = little;
-  spec.fields = std::move(fields);
-  spec.strip_fields = false;
-  return spec;
+  TiffSpec tiff;
+  tiff.little = little;
+  tiff.fields = std::move(fields);
+  tiff.strip_fields = false;
+  return tiff;
 }
 
 }  // namespace
@@ -123,9 +123,9 @@ TEST(DirectoryQueries, Arrays) {
 
 TEST(DirectoryQueries, OffsetsBeyond64KiBAreReached) {
   for (bool little : {true, false}) {
-    TiffSpec spec = with_fields(little, {short_field(273, {0, 0, 0})});
-    spec.fields[0].value_field = 70000;
-    Bytes bytes = build_tiff(spec);
+    TiffSpec tiff = with_fields(little, {short_field(273, {0, 0, 0})});
+    tiff.fields[0].value_field = 70000;
+    Bytes bytes = build_tiff(tiff);
     bytes.resize(70006, 0);
     bytes[70001] = 1;  // the first value, 1 in the big order, 256 in the little one
     bytes[70005] = 3;

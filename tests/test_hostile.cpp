@@ -32,10 +32,10 @@ Field with_count(Field f, uint32_t count, std::optional<uint32_t> value_field = 
 
 // A header for an image of the given size and depth with the given extra fields.
 TiffSpec header(uint32_t width, uint32_t height, std::vector<Field> extra = {}, uint32_t bits = 8) {
-  TiffSpec spec;
-  spec.fields = {long_field(256, {width}), long_field(257, {height}), short_field(258, {bits}), short_field(262, {1})};
-  spec.fields.insert(spec.fields.end(), extra.begin(), extra.end());
-  return spec;
+  TiffSpec tiff;
+  tiff.fields = {long_field(256, {width}), long_field(257, {height}), short_field(258, {bits}), short_field(262, {1})};
+  tiff.fields.insert(tiff.fields.end(), extra.begin(), extra.end());
+  return tiff;
 }
 
 Bytes directory_of_65535_entries() {
@@ -49,9 +49,9 @@ Bytes lzw_table_overflow() {
   Bytes noise;
   uint32_t seed = 7;
   for (int i = 0; i < 20000; ++i) noise.push_back(uint8_t((seed = seed * 1103515245u + 12345u) >> 24));
-  TiffSpec spec = header(20000, 1, {short_field(259, {5})});
-  spec.strips = {lzw_encode(noise, {false, false, 1 << 20}).bytes};
-  return build_tiff(spec);
+  TiffSpec tiff = header(20000, 1, {short_field(259, {5})});
+  tiff.strips = {lzw_encode(noise, {false, false, 1 << 20}).bytes};
+  return build_tiff(tiff);
 }
 
 struct HostileCase {
@@ -66,18 +66,18 @@ std::vector<HostileCase> hostile_cases() {
        "cell memory allocation error."},
       {"2^31 strips in a tiny file",
        [] {
-         TiffSpec spec = header(1, 2147483647u,
+         TiffSpec tiff = header(1, 2147483647u,
                                 {long_field(278, {1}), with_count(long_field(273, {}), 2147483647u, 8),
                                  with_count(long_field(279, {}), 2147483647u, 8)});
-         spec.strip_fields = false;
-         return build_tiff(spec);
+         tiff.strip_fields = false;
+         return build_tiff(tiff);
        },
        "unexpected end of file."},
       {"2^31 strips claimed, one stored",
        [] {
-         TiffSpec spec = header(1, 2147483647u, {long_field(278, {1})});
-         spec.strips = {{1}};
-         return build_tiff(spec);
+         TiffSpec tiff = header(1, 2147483647u, {long_field(278, {1})});
+         tiff.strips = {{1}};
+         return build_tiff(tiff);
        },
        "bad number of strip offset."},
       {"a 65535-entry directory in 100 bytes", directory_of_65535_entries, "unexpected end of file."},
@@ -85,41 +85,41 @@ std::vector<HostileCase> hostile_cases() {
        "unexpected end of file."},
       {"strip beyond the end",
        [] {
-         TiffSpec spec = header(4, 4, {long_field(273, {0xFFFFFF00u}), long_field(279, {16})});
-         spec.strip_fields = false;
-         return build_tiff(spec);
+         TiffSpec tiff = header(4, 4, {long_field(273, {0xFFFFFF00u}), long_field(279, {16})});
+         tiff.strip_fields = false;
+         return build_tiff(tiff);
        },
        "unexpected end of file."},
       {"row of 2^31-1 samples from 10 bytes",
        [] {
-         TiffSpec spec = header(2147483647u, 1);
-         spec.strips = {Bytes(10, 7)};
-         return build_tiff(spec);
+         TiffSpec tiff = header(2147483647u, 1);
+         tiff.strips = {Bytes(10, 7)};
+         return build_tiff(tiff);
        },
        "too few codes."},
       {"byte count of 4 GiB in a tiny file",
        [] {
-         TiffSpec spec = header(60000, 60000, {long_field(273, {8}), long_field(279, {0xFFFFFFFFu})});
-         spec.strip_fields = false;
-         return build_tiff(spec);
+         TiffSpec tiff = header(60000, 60000, {long_field(273, {8}), long_field(279, {0xFFFFFFFFu})});
+         tiff.strip_fields = false;
+         return build_tiff(tiff);
        },
        "unexpected end of file."},
       {"LZW table full, no Clear", lzw_table_overflow, "LZW code table overflow."},
       {"PackBits run that never ends",
        [] {
-         TiffSpec spec =
+         TiffSpec tiff =
              header(30000, 30000, {short_field(259, {32773}), long_field(273, {8}), long_field(279, {0xFFFFFFFFu})});
-         spec.strip_fields = false;
-         spec.strips = {{0x81, 0xAA}};
-         return build_tiff(spec);
+         tiff.strip_fields = false;
+         tiff.strips = {{0x81, 0xAA}};
+         return build_tiff(tiff);
        },
        "unexpected end of file."},
       {"BitsPerSample 17", [] { return build_tiff(header(4, 4, {}, 17)); }, "too many bits per sample."},
       {"description of 4294967295 bytes beyond the end",
        [] {
-         TiffSpec spec = header(1, 1, {with_count(ascii_field(270, "x"), 0xFFFFFFFFu, 0x7FFFFFFFu)});
-         spec.strips = {{9, 9}};
-         return build_tiff(spec);
+         TiffSpec tiff = header(1, 1, {with_count(ascii_field(270, "x"), 0xFFFFFFFFu, 0x7FFFFFFFu)});
+         tiff.strips = {{9, 9}};
+         return build_tiff(tiff);
        },
        "too many codes."},
   };

@@ -19,17 +19,17 @@ TiffSpec valid_spec(bool little = true) {
   return image_tiff(image);
 }
 
-void remove_tag(TiffSpec& spec, uint16_t tag) {
-  std::erase_if(spec.fields, [tag](const Field& f) { return f.tag == tag; });
+void remove_tag(TiffSpec& tiff, uint16_t tag) {
+  std::erase_if(tiff.fields, [tag](const Field& f) { return f.tag == tag; });
 }
 
-void set_field(TiffSpec& spec, Field field) {
-  for (Field& f : spec.fields)
+void set_field(TiffSpec& tiff, Field field) {
+  for (Field& f : tiff.fields)
     if (f.tag == field.tag) {
       f = std::move(field);
       return;
     }
-  spec.fields.insert(spec.fields.begin(), std::move(field));
+  tiff.fields.insert(tiff.fields.begin(), std::move(field));
 }
 
 // The fault message of reading bytes as a source, or "" when the read passes.
@@ -148,9 +148,9 @@ TEST(ReadSourceImage, AttributeChecksInOrder) {
   for (bool little : {true, false})
     for (const AttributeCase& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (little ? " little" : " big"));
-      TiffSpec spec = valid_spec(little);
-      c.edit(spec);
-      EXPECT_EQ(read_fault(dir, build_tiff(spec)), c.message);
+      TiffSpec tiff = valid_spec(little);
+      c.edit(tiff);
+      EXPECT_EQ(read_fault(dir, build_tiff(tiff)), c.message);
     }
 }
 
@@ -162,19 +162,19 @@ TEST(ReadSourceImage, StripCountsFollowRowsPerStrip) {
   image.rows_per_strip = 3;
   for (int r = 0; r < 10; ++r) image.rows.push_back({uint16_t(r)});
   TempDir dir;
-  TiffSpec spec = image_tiff(image);
-  EXPECT_EQ(read_fault(dir, build_tiff(spec)), "");
-  TiffSpec three_offsets = spec;
+  TiffSpec tiff = image_tiff(image);
+  EXPECT_EQ(read_fault(dir, build_tiff(tiff)), "");
+  TiffSpec three_offsets = tiff;
   three_offsets.strip_fields = false;
   three_offsets.fields.push_back(long_field(273, {8, 9, 10}));
   three_offsets.fields.push_back(long_field(279, {3, 3, 3, 1}));
   EXPECT_EQ(read_fault(dir, build_tiff(three_offsets)), "bad number of strip offset.");
-  TiffSpec five_counts = spec;
+  TiffSpec five_counts = tiff;
   five_counts.strip_fields = false;
   five_counts.fields.push_back(long_field(273, {8, 11, 14, 17}));
   five_counts.fields.push_back(long_field(279, {3, 3, 3, 1, 0}));
   EXPECT_EQ(read_fault(dir, build_tiff(five_counts)), "bad number of strip bytes count.");
-  TiffSpec short_tables = spec;
+  TiffSpec short_tables = tiff;
   short_tables.strip_fields = false;
   short_tables.fields.push_back(short_field(273, {8, 11, 14, 17}));
   short_tables.fields.push_back(short_field(279, {3, 3, 3, 1}));
@@ -238,9 +238,9 @@ TEST(ReadSourceImage, Descriptions) {
   TempDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TiffSpec spec = valid_spec();
-    if (c.field) set_field(spec, *c.field);
-    write_file(dir / "d.tif", build_tiff(spec));
+    TiffSpec tiff = valid_spec();
+    if (c.field) set_field(tiff, *c.field);
+    write_file(dir / "d.tif", build_tiff(tiff));
     SourceImage image = read_source_image((dir / "d.tif").c_str());
     ASSERT_EQ(image.description != nullptr, c.expected.has_value());
     if (c.expected) {
@@ -251,13 +251,13 @@ TEST(ReadSourceImage, Descriptions) {
 
 TEST(ReadSourceImage, DescriptionCutShortByTheEndOfTheFile) {
   TempDir dir;
-  TiffSpec spec = valid_spec();
+  TiffSpec tiff = valid_spec();
   Field text = ascii_field(270, "abcdefgh");
   text.count = 4294967295u;  // count + 1 must not wrap to 0
-  set_field(spec, text);
+  set_field(tiff, text);
   // Point the text at three bytes appended to the file.
-  spec.fields[0].value_field = uint32_t(build_tiff(spec).size());
-  Bytes bytes = build_tiff(spec);
+  tiff.fields[0].value_field = uint32_t(build_tiff(tiff).size());
+  Bytes bytes = build_tiff(tiff);
   bytes.insert(bytes.end(), {'X', 'Y', 'Z'});
   const std::string path = dir / "d.tif";
   write_file(path, bytes);
@@ -268,11 +268,11 @@ TEST(ReadSourceImage, DescriptionCutShortByTheEndOfTheFile) {
 
 TEST(ReadSourceImage, ProbeWithoutRowsSkipsTheStripChecks) {
   TempDir dir;
-  TiffSpec spec = valid_spec(false);
-  spec.strip_fields = false;
-  set_field(spec, ascii_field(270, std::string("probe\0", 6)));
-  EXPECT_EQ(read_fault(dir, build_tiff(spec), false), "");
-  EXPECT_EQ(read_fault(dir, build_tiff(spec), true), "strip offset not found.");
+  TiffSpec tiff = valid_spec(false);
+  tiff.strip_fields = false;
+  set_field(tiff, ascii_field(270, std::string("probe\0", 6)));
+  EXPECT_EQ(read_fault(dir, build_tiff(tiff), false), "");
+  EXPECT_EQ(read_fault(dir, build_tiff(tiff), true), "strip offset not found.");
   int32_t w = 0, h = 0, b = 0;
   std::unique_ptr<char[]> d;
   read_source_image((dir / "s.tif").c_str(), &w, &h, &b, nullptr, &d);
@@ -312,8 +312,8 @@ TEST(ReadSourceImage, HugeClaimsFailAtOnce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TiffSpec spec = valid_spec();
-    c.edit(spec);
-    EXPECT_EQ(read_fault(dir, build_tiff(spec)), c.message);
+    TiffSpec tiff = valid_spec();
+    c.edit(tiff);
+    EXPECT_EQ(read_fault(dir, build_tiff(tiff)), c.message);
   }
 }
