@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -102,13 +103,12 @@ void fill_row_16(uint16_t* row, int32_t width, int32_t) {
       c += static_cast<int32_t>(run);
     }
   } else if constexpr (BulkStripSource<Source>) {
-    uint8_t chunk[bulk_chunk];
-    while (c < width) {
-      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), bulk_chunk / 2);
-      Source::next_bytes(chunk, 2 * run);
-      combine_16<exchange>(row + c, chunk, run);
-      c += static_cast<int32_t>(run);
-    }
+    // The stored bytes land where their samples go; each is then read in the right order.
+    Source::next_bytes(reinterpret_cast<uint8_t*>(row), 2 * static_cast<std::size_t>(width));
+    constexpr bool swap = exchange != (std::endian::native == std::endian::little);
+    if constexpr (swap)
+      for (int32_t i = 0; i < width; ++i) row[i] = static_cast<uint16_t>((row[i] << 8) | (row[i] >> 8));
+    c = width;
   }
   for (; c < width; ++c) row[c] = next_sample_16<Source, exchange>();
 }

@@ -19,13 +19,16 @@ struct RawSource {
   static void finish() {
     if (source_file.strip_bytes_left != 0) fail_source(msg::raw_too_many_codes);
   }
-  // Bytes that next_byte would deliver without any check: inside the strip and already in the
-  // stream's buffer. Row assembly takes them in one step; the rest goes through next_byte.
-  static std::size_t ready_bytes() {
-    return std::min<std::size_t>(source_file.strip_bytes_left, stream_buffered(source_file.stream));
-  }
-  static const uint8_t* take_ready(std::size_t count) {
-    source_file.strip_bytes_left -= static_cast<uint32_t>(count);
-    return stream_take_buffered(source_file.stream, count);
+  // Exactly what count calls of next_byte deliver, read in one block: the same bytes, the same
+  // fault at the same byte, the same count of stored bytes taken.
+  static void next_bytes(uint8_t* out, std::size_t count) {
+    const std::size_t within = std::min<std::size_t>(count, source_file.strip_bytes_left);
+    const std::size_t got = stream_read_block(source_file.stream, out, within);
+    source_file.strip_bytes_left -= static_cast<uint32_t>(got);
+    if (got < within) {
+      --source_file.strip_bytes_left;
+      fail_unexpected_end_of_file();
+    }
+    if (within < count) fail_source(msg::raw_too_few_codes);
   }
 };

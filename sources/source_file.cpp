@@ -73,6 +73,16 @@ std::size_t stream_read_block(ByteStream& stream, uint8_t* destination, std::siz
   std::size_t copied = 0;
   while (copied < count) {
     if (stream.next == stream.end) {
+      // A large block goes straight to its destination rather than through the buffer.
+      if (count - copied >= direct_read_bytes) {
+        const uint64_t position = stream_position(stream);
+        const std::size_t got = read_at(stream.fd, position, destination + copied, count - copied);
+        stream.buffer_position = position + got;
+        stream.next = stream.end = stream.buffer.get();
+        copied += got;
+        if (got == 0) break;
+        continue;
+      }
       if (stream_refill_and_read(stream) < 0) break;
       --stream.next;
     }

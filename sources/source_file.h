@@ -24,6 +24,7 @@ struct ByteStream {
 };
 
 inline constexpr std::size_t stream_buffer_size = 1 << 16;
+inline constexpr std::size_t direct_read_bytes = 1 << 14;  // blocks read past the buffer
 
 // Opens path for reading; false when it cannot be opened or is a directory.
 bool stream_open(ByteStream& stream, const char* path);
