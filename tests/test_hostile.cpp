@@ -114,6 +114,22 @@ std::vector<HostileCase> hostile_cases() {
          return build_tiff(tiff);
        },
        "unexpected end of file."},
+      {"large file: strip running past the end",
+       [] {
+         TiffSpec tiff = header(1000, 300, {long_field(273, {8}), long_field(279, {300000})});
+         tiff.strip_fields = false;
+         tiff.strips = {Bytes(200000, 3)};
+         return build_tiff(tiff);
+       },
+       "unexpected end of file."},
+      {"large file: directory beyond the end",
+       [] {
+         Bytes bytes(300000, 0);
+         const uint8_t start[] = {'I', 'I', 42, 0, 0xF0, 0xFF, 0xFF, 0x00};
+         std::copy(std::begin(start), std::end(start), bytes.begin());
+         return bytes;
+       },
+       "unexpected end of file."},
       {"BitsPerSample 17", [] { return build_tiff(header(4, 4, {}, 17)); }, "too many bits per sample."},
       {"description of 4294967295 bytes beyond the end",
        [] {

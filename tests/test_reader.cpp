@@ -2,9 +2,13 @@
 // checks are taken up, the description, the strip tables, and files cut short.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <functional>
 
 #include "reader/source_image.h"
+#include "sources/source_file.h"
 #include "tests/support.h"
 
 namespace {
@@ -316,4 +320,46 @@ TEST(ReadSourceImage, HugeClaimsFailAtOnce) {
     c.edit(tiff);
     EXPECT_EQ(read_fault(dir, build_tiff(tiff)), c.message);
   }
+}
+
+TEST(SourceStream, FileShrinkingUnderItsMappingIsTheEndOfTheFile) {
+  TempDir dir;
+  const std::string path = dir / "s.bin";
+  write_file(path, Bytes(1 << 20, 7));
+  EXPECT_EXIT(
+      {
+        source_file.file_name = path;
+        stream_open(source_file.stream, path.c_str());
+        if (truncate(path.c_str(), 0) != 0) std::_Exit(3);
+        stream_seek(source_file.stream, 500000);
+        stream_read_byte(source_file.stream);
+        std::_Exit(4);
+      },
+      testing::ExitedWithCode(1), "s.bin : unexpected end of file.");
+}
+
+TEST(SourceStream, LargeFilesReadThroughWindowsLikeSmallOnes) {
+  // Positions around window edges, seeks back and forth, blocks across windows, the end.
+  TempDir dir;
+  const std::string path = dir / "big.bin";
+  Bytes bytes(stream_window_size * 2 + 12345);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 7 + i / 251);
+  write_file(path, bytes);
+  stream_open(source_file.stream, path.c_str());
+  ASSERT_TRUE(source_file.stream.mapped);
+  for (uint64_t position : {uint64_t{0}, uint64_t{stream_window_size - 1}, uint64_t{stream_window_size}, uint64_t{5},
+                            uint64_t{bytes.size() - 1}, uint64_t{stream_window_size * 2 - 3}}) {
+    stream_seek(source_file.stream, position);
+    EXPECT_EQ(stream_read_byte(source_file.stream), bytes[position]) << position;
+    EXPECT_EQ(stream_position(source_file.stream), position + 1);
+  }
+  stream_seek(source_file.stream, stream_window_size - 10);
+  Bytes block(stream_window_size + 20);
+  ASSERT_EQ(stream_read_block(source_file.stream, block.data(), block.size()), block.size());
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), bytes.begin() + long(stream_window_size - 10)));
+  stream_seek(source_file.stream, bytes.size());
+  EXPECT_EQ(stream_read_byte(source_file.stream), -1);
+  stream_seek(source_file.stream, bytes.size() + 100);
+  EXPECT_EQ(stream_read_byte(source_file.stream), -1);
+  stream_close(source_file.stream);
 }
