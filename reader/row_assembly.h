@@ -39,10 +39,11 @@ inline constexpr std::array<uint8_t, 256> reversed_bits = make_reversed_bits();
 
 using FillRow = void (*)(uint16_t* row, int32_t width, int32_t bits);
 
-// The low 16 bits of the source's result: a -1 from a test source becomes 0xFFFF. Bytes that
-// need no check are taken in runs.
+// Bytes taken per call from sources that deliver runs into a buffer of row assembly's own.
 inline constexpr std::size_t bulk_chunk = 4096;
 
+// The low 16 bits of the source's result: a -1 from a test source becomes 0xFFFF. Bytes that
+// need no check are taken in runs.
 template <StripSource Source>
 void fill_row_8(uint16_t* row, int32_t width, int32_t) {
   int32_t c = 0;
