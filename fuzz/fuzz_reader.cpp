@@ -11,6 +11,7 @@
 
 #include "fuzz/source_fault.h"
 #include "reader/source_image.h"
+#include "sources/source_file.h"
 
 namespace {
 
@@ -38,6 +39,10 @@ void store_input(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   store_input(data, size);
+  // Every other input is read through mapped windows, the way large files are.
+  static bool map_next = false;
+  stream_map_above = map_next ? 0 : stream_buffer_size;
+  map_next = !map_next;
   const char* path = input_path().c_str();
   try {
     int32_t width = 0, height = 0, bits = 0;

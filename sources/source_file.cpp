@@ -75,7 +75,7 @@ bool stream_open(ByteStream& stream, const char* path) {
   if (!stream.buffer) stream.buffer = std::make_unique_for_overwrite<uint8_t[]>(stream_buffer_size);
   stream.fd = fd;
   stream.file_size = status.st_size > 0 ? static_cast<uint64_t>(status.st_size) : 0;
-  stream.mapped = S_ISREG(status.st_mode) && stream.file_size > stream_buffer_size;
+  stream.mapped = S_ISREG(status.st_mode) && stream.file_size > stream_map_above && stream.file_size > 0;
   if (stream.mapped) catch_vanished_sources();
   empty_at(stream, 0, stream.buffer.get());
   return true;

@@ -31,6 +31,8 @@ struct ByteStream {
 
 inline constexpr std::size_t stream_buffer_size = 1 << 16;
 inline constexpr std::size_t stream_window_size = std::size_t{4} << 20;
+// Files larger than this are read through mapped windows (the fuzzer lowers it to reach both ways).
+inline uint64_t stream_map_above = stream_buffer_size;
 inline constexpr std::size_t direct_read_bytes = 1 << 14;  // blocks read past the buffer
 
 // Opens path for reading; false when it cannot be opened or is a directory.
