@@ -129,6 +129,8 @@ toff_t stream_size(thandle_t handle) { return static_cast<OutputStream*>(handle)
 int stream_map(thandle_t, void**, toff_t*) { return 0; }
 void stream_unmap(thandle_t, void*, toff_t) {}
 
+constexpr int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // The temporary file that an interruption must remove; null while there is none.
 const char* volatile pending_temporary = nullptr;
 mode_t creation_mode = 0644;
@@ -205,7 +207,7 @@ void prepare_output_writing() {
   ::umask(mask);
   creation_mode = static_cast<mode_t>(0666 & ~mask);
   std::signal(SIGXFSZ, SIG_IGN);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, remove_pending_and_reraise);
+  for (int signal_number : interrupting_signals) std::signal(signal_number, remove_pending_and_reraise);
 }
 
 bool write_output_image(const char* output_name, int32_t width, int32_t height, const uint8_t* buffer,
@@ -217,12 +219,19 @@ bool write_output_image(const char* output_name, int32_t width, int32_t height, 
   }
   std::string temporary = temporary_template(output_name);
   OutputStream out;
+  // No interruption may fall between creating the temporary and recording it for removal.
+  sigset_t interruptions, previous;
+  sigemptyset(&interruptions);
+  for (int signal_number : interrupting_signals) sigaddset(&interruptions, signal_number);
+  sigprocmask(SIG_BLOCK, &interruptions, &previous);
   out.fd = ::mkstemp(temporary.data());
+  const int create_error = errno;
+  if (out.fd >= 0) pending_temporary = temporary.c_str();
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
   if (out.fd < 0) {
-    report_system_error("TIFFOpen", output_name, errno);
+    report_system_error("TIFFOpen", output_name, create_error);
     return false;
   }
-  pending_temporary = temporary.c_str();
   ::fchmod(out.fd, creation_mode);
   bool ok = write_tiff(out, output_name, width, height, buffer, description);
   if (::close(out.fd) != 0 && ok) {
