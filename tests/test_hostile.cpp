@@ -22,7 +22,11 @@ constexpr long memory_bound_kib = std::numeric_limits<long>::max();
 #else
 constexpr long memory_bound_kib = 64 * 1024;
 #endif
+#ifdef VANDREL_SANITIZED
+constexpr double hang_guard_seconds = 60;  // reserving shadow memory for huge claims takes seconds
+#else
 constexpr double hang_guard_seconds = 10;
+#endif
 
 Field with_count(Field f, uint32_t count, std::optional<uint32_t> value_field = std::nullopt) {
   f.count = count;
