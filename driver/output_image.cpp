@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -20,105 +19,66 @@ namespace {
 constexpr char default_description[] = "convert image";
 constexpr char artist[] = "Mavren";
 constexpr std::size_t output_buffer_size = 1 << 20;
-constexpr int max_pending = 1024;  // pieces per pwritev, within IOV_MAX
-constexpr std::size_t max_pending_bytes = std::size_t{8} << 20;
-constexpr std::size_t least_uncopied = 4096;  // smaller pieces are always copied
 
-// A write-back stream over the temporary file, so that libtiff's many small writes (one row,
-// one directory entry) become few large ones. Rows of the caller's image, which stay valid
-// until the file is closed, are written from where they are instead of being copied; everything
-// else is copied into the buffer. The position is always the end of the pending bytes.
+// A write-back buffer over the temporary file, so that libtiff's small writes (one row, one
+// directory entry) become few large ones. The position is always the end of the buffered bytes.
 struct OutputStream {
   int fd = -1;
   std::unique_ptr<uint8_t[]> buffer = std::make_unique_for_overwrite<uint8_t[]>(output_buffer_size);
-  std::size_t used = 0;                   // bytes of buffer holding copies, 0 to output_buffer_size
-  iovec pending[max_pending];             // the pending bytes in file order
-  int pending_count = 0;                  // 0 to max_pending
-  std::size_t pending_bytes = 0;          // their total
-  uint64_t pending_start = 0;             // file position of the first pending byte
-  uint64_t size = 0;                      // file size including the pending bytes
-  const uint8_t* stable_begin = nullptr;  // the caller's image: [stable_begin, stable_end)
-  const uint8_t* stable_end = nullptr;
-  int error = 0;  // first errno of a failed write, 0 while all went well
+  std::size_t used = 0;       // buffered bytes, 0 to output_buffer_size
+  uint64_t buffer_start = 0;  // file position of buffer[0]
+  uint64_t size = 0;          // file size including the buffered bytes
+  int error = 0;              // first errno of a failed write, 0 while all went well
 };
 
-void note_error(OutputStream& out, int error) {
-  if (out.error == 0) out.error = error;
+bool write_all(OutputStream& out, const uint8_t* data, std::size_t count, uint64_t position) {
+  while (count > 0) {
+    ssize_t done = ::pwrite(out.fd, data, count, static_cast<off_t>(position));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) {
+      if (out.error == 0) out.error = done < 0 ? errno : ENOSPC;
+      return false;
+    }
+    data += done;
+    count -= static_cast<std::size_t>(done);
+    position += static_cast<uint64_t>(done);
+  }
+  return true;
 }
 
 bool flush(OutputStream& out) {
-  iovec* piece = out.pending;
-  int pieces = out.pending_count;
-  uint64_t position = out.pending_start;
-  bool ok = true;
-  while (pieces > 0) {
-    ssize_t done = ::pwritev(out.fd, piece, pieces, static_cast<off_t>(position));
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) {
-      note_error(out, done < 0 ? errno : ENOSPC);
-      ok = false;
-      break;
-    }
-    position += static_cast<uint64_t>(done);
-    for (auto left = static_cast<std::size_t>(done); left > 0;) {
-      const std::size_t taken = std::min(left, piece->iov_len);
-      piece->iov_base = static_cast<uint8_t*>(piece->iov_base) + taken;
-      piece->iov_len -= taken;
-      left -= taken;
-      if (piece->iov_len == 0) ++piece, --pieces;
-    }
-  }
-  out.pending_start += out.pending_bytes;
-  out.pending_count = 0;
-  out.pending_bytes = 0;
+  bool ok = write_all(out, out.buffer.get(), out.used, out.buffer_start);
+  out.buffer_start += out.used;
   out.used = 0;
   return ok;
-}
-
-void add_piece(OutputStream& out, const uint8_t* bytes, std::size_t count) {
-  iovec* last = out.pending_count > 0 ? &out.pending[out.pending_count - 1] : nullptr;
-  if (last && static_cast<const uint8_t*>(last->iov_base) + last->iov_len == bytes) {
-    last->iov_len += count;
-  } else {
-    out.pending[out.pending_count++] = iovec{const_cast<uint8_t*>(bytes), count};
-  }
-  out.pending_bytes += count;
-}
-
-bool is_stable(const OutputStream& out, const uint8_t* bytes, std::size_t count) {
-  return count >= least_uncopied && bytes >= out.stable_begin && bytes + count <= out.stable_end;
 }
 
 tmsize_t stream_write(thandle_t handle, void* data, tmsize_t size) {
   auto& out = *static_cast<OutputStream*>(handle);
   const auto count = static_cast<std::size_t>(size);
   const auto* bytes = static_cast<const uint8_t*>(data);
-  const bool stable = is_stable(out, bytes, count);
-  const bool copy_fits = out.used + count <= output_buffer_size;
-  if ((out.pending_count == max_pending || (!stable && !copy_fits)) && !flush(out)) return -1;
-  if (stable || count > output_buffer_size) {
-    // Large pieces from elsewhere are written at once, before libtiff may reuse them.
-    add_piece(out, bytes, count);
-    if (!stable && !flush(out)) return -1;
-  } else {
+  bool ok = out.used + count <= output_buffer_size || flush(out);
+  if (ok && count >= output_buffer_size) {
+    ok = write_all(out, bytes, count, out.buffer_start);
+    out.buffer_start += count;
+  } else if (ok) {
     std::memcpy(out.buffer.get() + out.used, bytes, count);
-    add_piece(out, out.buffer.get() + out.used, count);
     out.used += count;
   }
-  out.size = std::max(out.size, out.pending_start + out.pending_bytes);
-  if (out.pending_bytes >= max_pending_bytes && !flush(out)) return -1;
+  if (!ok) return -1;
+  out.size = std::max(out.size, out.buffer_start + out.used);
   return size;
 }
 
 toff_t stream_seek(thandle_t handle, toff_t offset, int whence) {
   auto& out = *static_cast<OutputStream*>(handle);
-  const uint64_t here = out.pending_start + out.pending_bytes;
+  const uint64_t here = out.buffer_start + out.used;
   uint64_t target = offset;
   if (whence == SEEK_CUR) target = here + offset;
   if (whence == SEEK_END) target = out.size + offset;
   if (target != here) {
     if (!flush(out)) return static_cast<toff_t>(-1);
-    out.pending_start = target;
+    out.buffer_start = target;
   }
   return target;
 }
@@ -180,8 +140,6 @@ void report_system_error(const char* module, const char* output_name, int error)
 
 bool write_tiff(OutputStream& out, const char* output_name, int32_t width, int32_t height, const uint8_t* buffer,
                 const char* description) {
-  out.stable_begin = buffer;
-  out.stable_end = buffer + static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   TIFF* tif = TIFFClientOpen(output_name, "wl", &out, stream_read, stream_write, stream_seek, stream_close, stream_size,
                              stream_map, stream_unmap);
   if (!tif) return false;
