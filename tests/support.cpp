@@ -178,6 +178,23 @@ TiffSpec image_tiff(const ImageSpec& image) {
   return tiff;
 }
 
+ImageSpec uniform_image(int32_t width, int32_t height, uint16_t value) {
+  ImageSpec image;
+  image.width = width;
+  image.height = height;
+  image.rows.assign(size_t(height), std::vector<uint16_t>(size_t(width), value));
+  return image;
+}
+
+// Tolerates entries that vanish while it looks: a running vandrel renames its temporary away.
+std::vector<std::string> temporary_outputs(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    if (it->path().filename().string().starts_with(".vandrel-")) names.push_back(it->path().string());
+  return names;
+}
+
 void write_file(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));

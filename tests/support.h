@@ -56,6 +56,9 @@ struct ImageSpec {
   std::vector<std::vector<uint16_t>> rows;  // height rows of width samples
 };
 
+// An 8-bit image whose samples all hold value.
+ImageSpec uniform_image(int32_t width, int32_t height, uint16_t value);
+
 // Packs one row as stored: differenced when predictor is 2, bits high first, 16-bit samples in
 // the file's byte order, then the bits of each byte reversed under FillOrder 2.
 Bytes pack_row(const std::vector<uint16_t>& row, int32_t bits, uint16_t fill_order, bool little, uint16_t predictor);
@@ -65,6 +68,8 @@ TiffSpec image_tiff(const ImageSpec& image);
 std::vector<Bytes> image_strips(const ImageSpec& image);
 
 void write_file(const std::string& path, const Bytes& bytes);
+// The temporary outputs (".vandrel-XXXXXX") anywhere below folder.
+std::vector<std::string> temporary_outputs(const std::string& folder);
 Bytes read_file(const std::string& path);
 bool file_exists(const std::string& path);
 

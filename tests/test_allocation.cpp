@@ -55,11 +55,7 @@ TEST(AllocationFailure, DefaultDescriptionCopyRefused) {
 
 TEST(AllocationFailure, OutputBufferRefused) {
   TempDir dir;
-  ImageSpec image;
-  image.width = 7;
-  image.height = 11;
-  image.rows.assign(11, std::vector<uint16_t>(7, 5));
-  write_file(dir / "a.tif", build_tiff(image_tiff(image)));
+  write_file(dir / "a.tif", build_tiff(image_tiff(uniform_image(7, 11, 5))));
   write_file(dir / "list.txt", {'a', '.', 't', 'i', 'f'});
   const auto here = std::filesystem::current_path();
   std::filesystem::current_path(dir.path);

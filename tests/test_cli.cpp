@@ -48,13 +48,6 @@ Bytes expected_bytes(const ImageSpec& image, int32_t low, int32_t high, bool inv
   return out;
 }
 
-std::vector<std::string> leftover_temporaries(const TempDir& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path))
-    if (entry.path().filename().string().starts_with(".vandrel-")) names.push_back(entry.path().string());
-  return names;
-}
-
 }  // namespace
 
 TEST(CommandLine, ArgumentsReadAsBaseTenConversionReadsThem) {
@@ -268,7 +261,7 @@ TEST(Conversion, NamesOfAnyLengthAndDirectories) {
   EXPECT_EQ(read_output(dir / ("o-" + long_name)).pixels, expected_bytes(gray8(2, 2), 0, 255, false));
   EXPECT_EQ(read_output(dir / ("o-" + longest)).height, 3u);
   EXPECT_TRUE(read_output(dir / "o-scans/a.tif").opened);
-  EXPECT_TRUE(leftover_temporaries(dir).empty());
+  EXPECT_TRUE(temporary_outputs(dir.path).empty());
 }
 
 TEST(Conversion, FailedOutputWritesAreReportedAndTheRunGoesOn) {
@@ -298,7 +291,7 @@ TEST(Conversion, WriteFailingPartWayLeavesOlderOutputUntouched) {
   EXPECT_TRUE(r.err.ends_with("o-big.tif: File too large.\n")) << r.err;
   EXPECT_EQ(read_file(dir / "o-big.tif"), older);
   EXPECT_TRUE(read_output(dir / "o-small.tif").opened);
-  EXPECT_TRUE(leftover_temporaries(dir).empty());
+  EXPECT_TRUE(temporary_outputs(dir.path).empty());
 }
 
 TEST(Conversion, SizesAbove32767) {
