@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <string>
 
+#include <vector>
+
 #include "fuzz/source_fault.h"
+#include "reader/borrowed_rows.h"
 #include "reader/source_image.h"
 #include "sources/source_file.h"
 
@@ -35,27 +38,49 @@ void store_input(const uint8_t* data, size_t size) {
   std::fclose(file);
 }
 
+// The samples, or the fault; every sample must be right-aligned in its depth.
+struct Outcome {
+  std::string fault;
+  std::vector<uint16_t> samples;
+  bool operator==(const Outcome&) const = default;
+};
+
+Outcome read_outcome(const char* path, uint64_t borrow_from) {
+  borrow_rows_from = borrow_from;
+  Outcome outcome;
+  try {
+    SourceImage image = read_source_image(path);
+    const uint32_t limit = image.bits_per_sample == 16 ? 65535u : (1u << image.bits_per_sample) - 1;
+    for (int32_t r = 0; r < image.height; ++r)
+      for (int32_t c = 0; c < image.width; ++c) {
+        if (image.rows.row(r)[c] > limit) std::abort();
+        outcome.samples.push_back(image.rows.row(r)[c]);
+      }
+  } catch (const SourceFault& fault) {
+    outcome.fault = fault.message;
+  }
+  return outcome;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   store_input(data, size);
-  // Every other input is read through mapped windows, the way large files are.
-  static bool map_next = false;
-  stream_map_above = map_next ? 0 : stream_buffer_size;
-  map_next = !map_next;
+  // Every other input is read through mapped windows, the way large files are, and has its
+  // rows mapped from the file where they can be; those must read as the copied rows do.
+  static bool mapped_turn = true;
+  mapped_turn = !mapped_turn;
+  stream_map_above = mapped_turn ? 0 : stream_buffer_size;
   const char* path = input_path().c_str();
   try {
     int32_t width = 0, height = 0, bits = 0;
     std::unique_ptr<char[]> description;
     read_source_image(path, &width, &height, &bits, nullptr, &description);
     if (uint64_t(width) * uint64_t(height) > max_fuzzed_samples) return 0;
-    SourceImage image = read_source_image(path);
-    // Every sample must be right-aligned in its depth.
-    const uint32_t limit = image.bits_per_sample == 16 ? 65535u : (1u << image.bits_per_sample) - 1;
-    for (int32_t r = 0; r < image.height; ++r)
-      for (int32_t c = 0; c < image.width; ++c)
-        if (image.rows.row(r)[c] > limit) std::abort();
   } catch (const SourceFault&) {
+    return 0;
   }
+  const Outcome copied = read_outcome(path, UINT64_MAX);
+  if (mapped_turn && !(read_outcome(path, 0) == copied)) std::abort();
   return 0;
 }

@@ -37,9 +37,25 @@ void* reserve_block(std::size_t bytes) {
   return block == MAP_FAILED ? nullptr : block;
 }
 
+void* map_file_region(int fd, uint64_t offset, std::size_t bytes, std::size_t& lead) {
+  lead = static_cast<std::size_t>(offset % page_bytes);
+  void* region =
+      ::mmap(nullptr, lead + bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, static_cast<off_t>(offset - lead));
+  if (region == MAP_FAILED) return nullptr;
+  return static_cast<uint8_t*>(region) + lead;
+}
+
+void return_block_pages(void* block, std::size_t bytes, std::size_t offset) {
+  if (!block || !from_kernel(bytes)) return;
+  const std::size_t start = (offset + page_bytes - 1) & ~(page_bytes - 1);
+  if (start < bytes) ::madvise(static_cast<uint8_t*>(block) + start, bytes - start, MADV_DONTNEED);
+}
+
 void BlockRelease::operator()(void* block) const {
   if (!block) return;
-  if (from_kernel(bytes)) {
+  if (file_mapped) {
+    ::munmap(static_cast<uint8_t*>(block) - lead, lead + bytes);
+  } else if (from_kernel(bytes)) {
     ::munmap(block, bytes);
   } else {
     ::operator delete[](block);

@@ -9,7 +9,9 @@
 #include <memory>
 
 struct BlockRelease {
-  std::size_t bytes = 0;  // size as reserved; tells how the block was made
+  std::size_t bytes = 0;     // size as reserved; tells how the block was made
+  std::size_t lead = 0;      // bytes of a file mapping before the block, for page alignment
+  bool file_mapped = false;  // the block is a read-only mapping of a file's bytes
   void operator()(void* block) const;
 };
 
@@ -24,6 +26,22 @@ Block<T> make_block(std::size_t count) {
   const std::size_t bytes = count * sizeof(T);
   return Block<T>(static_cast<T*>(reserve_block(bytes)), BlockRelease{bytes});
 }
+
+// The count elements stored at offset of the open file fd, mapped read-only with their pages
+// in; null when the file cannot be mapped. Writing to the block is a fault.
+void* map_file_region(int fd, uint64_t offset, std::size_t bytes, std::size_t& lead);
+
+template <class T>
+Block<T> map_file_block(int fd, uint64_t offset, std::size_t count) {
+  const std::size_t bytes = count * sizeof(T);
+  std::size_t lead = 0;
+  void* block = map_file_region(fd, offset, bytes, lead);
+  return Block<T>(static_cast<T*>(block), BlockRelease{bytes, lead, true});
+}
+
+// Gives the pages of a kernel block from byte offset on back; they read as zeros when next
+// touched. Does nothing for small blocks.
+void return_block_pages(void* block, std::size_t bytes, std::size_t offset);
 
 // Writes in the pages of a block ahead of use, in steps of at most prepare_step bytes and never
 // more than one step beyond the point asked for: a block reserved for a hostile size costs only

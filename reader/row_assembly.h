@@ -178,7 +178,7 @@ void assemble_rows(const RowLayout& layout, const uint32_t* strip_offsets, const
       const uint32_t strip = row_index / per_strip;
       Source::start(strip_offsets[strip], strip_byte_counts[strip]);
     }
-    uint16_t* row = rows.row(r);
+    uint16_t* row = rows.writable_row(r);
     fill_row(row, layout.width, layout.bits_per_sample);
     if (r + 1 == layout.height || (row_index + 1) % per_strip == 0) Source::finish();
     if (layout.predictor_mask != 0) undo_differencing(row, layout.width, layout.predictor_mask);

@@ -3,6 +3,7 @@
 #include <limits>
 #include <new>
 
+#include "reader/borrowed_rows.h"
 #include "reader/directory.h"
 #include "reader/row_assembly.h"
 #include "sources/lzw_source.h"
@@ -35,6 +36,7 @@ struct Attributes {
   uint32_t directory_offset = 0;
   RowLayout layout;
   AssembleRows assemble = nullptr;  // row assembly instantiated for the strip source
+  bool uncompressed = false;        // Compression 1: the strips may be the rows themselves
 };
 
 // Opens the file and checks the header; installs the byte order; returns the directory offset.
@@ -87,6 +89,7 @@ Attributes check_attributes(uint32_t dir, bool little_endian) {
   const uint16_t fill_order = tag_short(dir, fill_order_tag, 1);
   if (fill_order != 1 && fill_order != 2) fail_source(msg::bad_fill_order);
   a.assemble = select_source(dir);
+  a.uncompressed = a.assemble == assemble_rows<RawSource>;
   a.layout.predictor_mask = predictor_mask(dir, bits);
   a.layout.width = static_cast<int32_t>(width);
   a.layout.height = static_cast<int32_t>(height);
@@ -143,7 +146,7 @@ void read_strip_table(uint32_t dir, uint16_t tag, uint32_t strips, uint32_t* tab
   if (result == TagArrayResult::count_differs) fail_source(count_differs);
 }
 
-void read_rows(Attributes& a, const SampleRows& rows) {
+void read_rows(Attributes& a, SampleRows& rows) {
   const uint32_t dir = a.directory_offset;
   const uint32_t height = static_cast<uint32_t>(a.layout.height);
   uint32_t per_strip = tag_short_or_long(dir, rows_per_strip_tag, height);
@@ -156,6 +159,8 @@ void read_rows(Attributes& a, const SampleRows& rows) {
   auto byte_counts = allocate_table(strips, msg::strip_bytes_memory);
   read_strip_table(dir, strip_byte_counts_tag, strips, byte_counts.get(), msg::strip_bytes_not_found,
                    msg::bad_strip_bytes_count);
+  if (a.uncompressed && borrow_stored_rows(a.layout, offsets.get(), byte_counts.get(), source_file.stream, rows))
+    return;
   a.assemble(a.layout, offsets.get(), byte_counts.get(), rows);
 }
 

@@ -9,12 +9,14 @@
 #include "reader/block.h"
 
 // The decoded samples: height rows of width samples, right-aligned, in machine byte order.
-// One block, so that pages are touched only as rows are decoded.
+// One block, so that pages are touched only as rows are decoded. Rows stored in the file just
+// as they are wanted are the file's own bytes, mapped read-only; only row assembly writes rows.
 struct SampleRows {
   Block<uint16_t> samples;
   std::size_t row_length = 0;  // samples per row, the image's width
 
-  uint16_t* row(int32_t r) const { return samples.get() + static_cast<std::size_t>(r) * row_length; }
+  const uint16_t* row(int32_t r) const { return samples.get() + static_cast<std::size_t>(r) * row_length; }
+  uint16_t* writable_row(int32_t r) const { return samples.get() + static_cast<std::size_t>(r) * row_length; }
 };
 
 struct SourceImage {

@@ -41,15 +41,6 @@ extern "C" void report_vanished_source(int) {
   ::_exit(1);
 }
 
-void catch_vanished_sources() {
-  static bool installed = false;
-  if (installed) return;
-  struct sigaction action {};
-  action.sa_handler = report_vanished_source;
-  ::sigaction(SIGBUS, &action, nullptr);
-  installed = true;
-}
-
 void unmap_window(ByteStream& stream) {
   if (stream.window) ::munmap(stream.window, stream.window_length);
   stream.window = nullptr;
@@ -62,6 +53,15 @@ void empty_at(ByteStream& stream, uint64_t position, const uint8_t* base) {
 }
 
 }  // namespace
+
+void catch_vanished_sources() {
+  static bool installed = false;
+  if (installed) return;
+  struct sigaction action {};
+  action.sa_handler = report_vanished_source;
+  ::sigaction(SIGBUS, &action, nullptr);
+  installed = true;
+}
 
 bool stream_open(ByteStream& stream, const char* path) {
   stream_close(stream);

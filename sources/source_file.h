@@ -35,6 +35,10 @@ inline constexpr std::size_t stream_window_size = std::size_t{4} << 20;
 inline uint64_t stream_map_above = stream_buffer_size;
 inline constexpr std::size_t direct_read_bytes = 1 << 14;  // blocks read past the buffer
 
+// From here on a mapped source that shrinks while it is read reports "unexpected end of file."
+// as a fault of the source being read and ends the run.
+void catch_vanished_sources();
+
 // Opens path for reading; false when it cannot be opened or is a directory.
 bool stream_open(ByteStream& stream, const char* path);
 void stream_close(ByteStream& stream);
