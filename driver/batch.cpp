@@ -66,6 +66,37 @@ bool reserve_output(OutputBuffer& output, int32_t width, int32_t height) {
   return true;
 }
 
+// The first image's rows, when they are a large writable block, become the output buffer: each
+// byte is mapped over the samples it comes from, which spares the pages of a second block.
+bool rows_can_be_output(const OutputBuffer& output, const SampleRows& rows) {
+  const BlockRelease& release = rows.samples.get_deleter();
+  return output.capacity == 0 && rows.samples && !release.file_mapped && block_from_kernel(release.bytes);
+}
+
+// The half of the rows' pages beyond the mapped bytes goes back at once.
+void adopt_rows_as_output(OutputBuffer& output, SampleRows& rows, std::size_t mapped_bytes) {
+  const BlockRelease release = rows.samples.get_deleter();
+  output.bytes = Block<uint8_t>(reinterpret_cast<uint8_t*>(rows.samples.release()), release);
+  output.capacity = release.bytes;
+  return_block_pages(output.bytes.get(), release.bytes, mapped_bytes);
+}
+
+std::size_t image_samples(const SourceImage& image) {
+  return static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
+}
+
+// Maps the image into the output buffer and releases its rows; false when the buffer cannot be had.
+bool map_into_output(const WindowTable& table, SourceImage& image, OutputBuffer& output) {
+  const bool adopt = rows_can_be_output(output, image.rows);
+  if (!adopt && !reserve_output(output, image.width, image.height)) return false;
+  map_image(table, image, adopt ? reinterpret_cast<uint8_t*>(image.rows.samples.get()) : output.bytes.get());
+  if (adopt) adopt_rows_as_output(output, image.rows, image_samples(image));
+  // The rows are done with: their pages go back now, where the output file's pages can use
+  // them, rather than after the write.
+  image.rows.samples.reset();
+  return true;
+}
+
 constexpr char usage[] = "usage : vandrel inputfile low high (1 for invert)\n";
 
 }  // namespace
@@ -100,11 +131,10 @@ int run_vandrel(int argc, char** argv) {
   int status = 0;
   do {
     SourceImage image = read_source_image(name.c_str());
-    if (!reserve_output(output, image.width, image.height)) {
+    if (!map_into_output(*table, image, output)) {
       std::fprintf(stderr, "%s : output memory allocation error.\n", name.c_str());
       return 1;
     }
-    map_image(*table, image, output.bytes.get());
     const std::string output_name = "o-" + name;
     if (write_output_image(output_name.c_str(), image.width, image.height, output.bytes.get(),
                            image.description.get())) {

@@ -26,6 +26,8 @@ void fill_window_table(const WindowSettings& settings, WindowTable& table) {
     table.byte[sample] = map_window(settings, static_cast<uint16_t>(sample));
 }
 
+// The buffer may lie over the rows themselves (the first image's rows become the output
+// buffer): byte i is stored at or before the bytes of sample i, which has been read by then.
 void map_image(const WindowTable& table, const SourceImage& image, uint8_t* buffer) {
   const std::size_t width = static_cast<std::size_t>(image.width);
   for (int32_t r = 0; r < image.height; ++r) {

@@ -314,3 +314,37 @@ TEST(Conversion, SizesAbove32767) {
   EXPECT_EQ(tall_out.strips, 40000u);
   EXPECT_EQ(tall_out.pixels, expected_bytes(tall, 0, 255, true));
 }
+
+TEST(Conversion, LargeImagesWhoseRowsServeAsTheOutputBufferOrAreMappedFromTheFile) {
+  // 4096 x 4096 samples take 32 MiB of rows: the first such image's rows become the output
+  // buffer, later images are mapped into them; 16-bit little-endian strips are mapped from the
+  // file as rows, and then the output buffer is a block of its own.
+  TempDir dir;
+  const ImageSpec big = gray8(4096, 4096, 1), more = gray8(4096, 4100, 2), small = gray8(3, 2, 3);
+  ImageSpec wide16 = gray8(8192, 2048, 4);
+  wide16.bits = 16;
+  for (auto& row : wide16.rows)
+    for (uint16_t& s : row) s = uint16_t(s + 30);
+  wide16.rows_per_strip = 16;
+  write_image(dir, "big.tif", big);
+  write_image(dir, "more.tif", more);
+  write_image(dir, "small.tif", small);
+  write_image(dir, "wide16.tif", wide16);
+  const std::vector<std::pair<std::string, std::vector<std::pair<std::string, const ImageSpec*>>>> runs = {
+      {"rows first", {{"big", &big}, {"more", &more}, {"small", &small}, {"wide16", &wide16}}},
+      {"mapped first", {{"wide16", &wide16}, {"big", &big}, {"small", &small}}},
+  };
+  for (const auto& [run_name, images] : runs) {
+    SCOPED_TRACE(run_name);
+    std::string list;
+    for (const auto& [name, image] : images) list += name + ".tif\n";
+    write_list(dir, list);
+    ProgramResult r = vandrel(dir, {"list.txt", "0", "255", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const auto& [name, image] : images) {
+      OutputTiff out = read_output(dir / ("o-" + name + ".tif"));
+      EXPECT_EQ(out.height, uint32_t(image->height)) << name;
+      EXPECT_TRUE(out.pixels == expected_bytes(*image, 0, 255, true)) << name;
+    }
+  }
+}

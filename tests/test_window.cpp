@@ -92,3 +92,28 @@ TEST(MapImage, RowsLandAtRowTimesWidth) {
   map_image(*table, image, buffer);
   EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 8), std::vector<uint8_t>({0, 50, 100, 150, 200, 250, 9, 9}));
 }
+
+TEST(MapImage, OverItsOwnRowsGivesWhatASeparateBufferGets) {
+  // The first image's rows become the output buffer: each byte must land only over samples
+  // already read, row after row.
+  auto table = std::make_unique<WindowTable>();
+  fill_window_table(make_window_settings(300, 40000, 1), *table);
+  for (const int32_t width : {1, 2, 255, 256, 257, 700}) {
+    for (const int32_t height : {1, 3}) {
+      SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+      const size_t samples = size_t(width) * size_t(height);
+      SourceImage image;
+      image.width = width;
+      image.height = height;
+      image.rows.samples = make_block<uint16_t>(samples);
+      image.rows.row_length = size_t(width);
+      uint32_t seed = uint32_t(width * 31 + height);
+      for (size_t i = 0; i < samples; ++i) image.rows.samples[i] = uint16_t((seed = seed * 1103515245u + 12345u) >> 11);
+      std::vector<uint8_t> separate(samples);
+      map_image(*table, image, separate.data());
+      uint8_t* over_rows = reinterpret_cast<uint8_t*>(image.rows.samples.get());
+      map_image(*table, image, over_rows);
+      EXPECT_EQ(std::vector<uint8_t>(over_rows, over_rows + samples), separate);
+    }
+  }
+}
