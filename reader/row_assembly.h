@@ -47,18 +47,7 @@ inline constexpr std::size_t bulk_chunk = 4096;
 template <StripSource Source>
 void fill_row_8(uint16_t* row, int32_t width, int32_t) {
   int32_t c = 0;
-  if constexpr (DirectStripSource<Source>) {
-    while (c < width) {
-      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), Source::ready_bytes());
-      if (run == 0) {
-        row[c++] = static_cast<uint16_t>(Source::next_byte());
-        continue;
-      }
-      const uint8_t* bytes = Source::take_ready(run);
-      for (std::size_t i = 0; i < run; ++i) row[c + static_cast<int32_t>(i)] = bytes[i];
-      c += static_cast<int32_t>(run);
-    }
-  } else if constexpr (BulkStripSource<Source>) {
+  if constexpr (BulkStripSource<Source>) {
     uint8_t chunk[bulk_chunk];
     while (c < width) {
       const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), bulk_chunk);
@@ -81,29 +70,10 @@ uint16_t next_sample_16() {
   return sample;
 }
 
-// Samples from whole bytes, first byte high (or low, after the exchange).
-template <bool exchange>
-void combine_16(uint16_t* out, const uint8_t* bytes, std::size_t samples) {
-  for (std::size_t i = 0; i < samples; ++i) {
-    const uint16_t first = bytes[2 * i], second = bytes[2 * i + 1];
-    out[i] = exchange ? static_cast<uint16_t>(first | second << 8) : static_cast<uint16_t>(first << 8 | second);
-  }
-}
-
 template <StripSource Source, bool exchange>
 void fill_row_16(uint16_t* row, int32_t width, int32_t) {
   int32_t c = 0;
-  if constexpr (DirectStripSource<Source>) {
-    while (c < width) {
-      const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(width - c), Source::ready_bytes() / 2);
-      if (run == 0) {
-        row[c++] = next_sample_16<Source, exchange>();
-        continue;
-      }
-      combine_16<exchange>(row + c, Source::take_ready(2 * run), run);
-      c += static_cast<int32_t>(run);
-    }
-  } else if constexpr (BulkStripSource<Source>) {
+  if constexpr (BulkStripSource<Source>) {
     // The stored bytes land where their samples go; each is then read in the right order.
     Source::next_bytes(reinterpret_cast<uint8_t*>(row), 2 * static_cast<std::size_t>(width));
     constexpr bool swap = exchange != (std::endian::native == std::endian::little);

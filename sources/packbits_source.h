@@ -51,27 +51,6 @@ struct PackBitsSource {
   static void finish() {
     if (packbits_state.run_state != 0 || source_file.strip_bytes_left != 0) fail_source(msg::mpb_too_many_codes);
   }
-  // The literal bytes of the open run that are already in the stream's buffer (see RawSource).
-  // With no run open, a literal header at hand is taken first: the request that needs the next
-  // byte would take it all the same.
-  static std::size_t ready_bytes() {
-    PackBitsState& s = packbits_state;
-    if (s.run_state == 0) open_literal_run();
-    if (s.run_state <= 0) return 0;
-    return std::min<std::size_t>(
-        {static_cast<std::size_t>(s.run_state), source_file.strip_bytes_left, stream_buffered(source_file.stream)});
-  }
-  static void open_literal_run() {
-    ByteStream& stream = source_file.stream;
-    if (source_file.strip_bytes_left == 0 || stream_buffered(stream) == 0 || *stream.next >= 128) return;
-    packbits_state.run_state = *stream.next++ + 1;
-    --source_file.strip_bytes_left;
-  }
-  static const uint8_t* take_ready(std::size_t count) {
-    packbits_state.run_state -= static_cast<int32_t>(count);
-    source_file.strip_bytes_left -= static_cast<uint32_t>(count);
-    return stream_take_buffered(source_file.stream, count);
-  }
   // Exactly what count calls of next_byte deliver: repeats are filled and literal bytes already
   // in the stream's buffer copied in one step; headers and everything else go through next_byte.
   static void next_bytes(uint8_t* out, std::size_t count) {

@@ -18,15 +18,7 @@ concept StripSource = requires(uint32_t offset, uint32_t byte_count) {
   { Source::finish() } -> std::same_as<void>;
 };
 
-// A source may also hand out decoded bytes that need no check in one step: ready_bytes() tells
-// how many next_byte would deliver with no fault and no decoding, take_ready(n) takes n of them.
-template <class Source>
-concept DirectStripSource = StripSource<Source> && requires(std::size_t count) {
-  { Source::ready_bytes() } -> std::same_as<std::size_t>;
-  { Source::take_ready(count) } -> std::same_as<const uint8_t*>;
-};
-
-// Or it may deliver a run of decoded bytes in one call: next_bytes(out, n) is exactly n calls
+// A source may also deliver a run of decoded bytes in one call: next_bytes(out, n) is exactly n calls
 // of next_byte, with the same stored bytes taken and the same faults.
 template <class Source>
 concept BulkStripSource = StripSource<Source> && requires(uint8_t* out, std::size_t count) {

@@ -1,7 +1,7 @@
-// The runs that row assembly takes from sources that offer them (bytes ready in the buffer, or
-// runs decoded in one call) give exactly what one next_byte call per byte gives: the same
-// samples, the same fault, the same stored bytes taken. Checked against a wrapper that hides
-// everything but the three operations.
+// The runs that row assembly takes from sources that offer them (runs decoded or copied in one
+// call) give exactly what one next_byte call per byte gives: the same samples, the same fault,
+// the same stored bytes taken. Checked against a wrapper that hides everything but the three
+// operations.
 #include <gtest/gtest.h>
 
 #include "reader/row_assembly.h"
