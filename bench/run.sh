@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds vandrel, the baseline converter and the corpus tools, makes the benchmark corpus once
 # (in build-bench/corpus, about 700 MiB) and times both converters side by side.
-#   bench/run.sh [ROUNDS]
+#   bench/run.sh [ROUNDS] [--replace]
+# --replace times runs that replace the outputs of the round before (see bench/runner.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-7}
+shift $(($# > 0 ? 1 : 0))
 scripts/install-deps.sh --all
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVANDREL_TESTS=OFF -DVANDREL_BENCH=ON >/dev/null
 cmake --build build-bench -j"$(nproc)" >/dev/null
@@ -35,4 +37,4 @@ for size_count in "2048 4" "8192 1"; do
   make_set "$1-lzw-predictor" "$2" "$1" -c lzw:2
   make_set "$1-packbits" "$2" "$1" -c packbits
 done
-python3 bench/runner.py build-bench/vandrel build-bench/bench/baseline "$corpus" "$rounds"
+python3 bench/runner.py "$@" build-bench/vandrel build-bench/bench/baseline "$corpus" "$rounds"
