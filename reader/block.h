@@ -2,7 +2,7 @@
 // Large blocks of uninitialised memory for the samples and the output buffer. Pages are used
 // only when first written. Blocks of 32 MiB and more come straight from the kernel and can have
 // their pages written in ahead of use in one call, which is much cheaper than a page fault per
-// page of a large image.
+// page of a large image. A block may also be a read-only mapping of bytes of a file.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,10 +27,12 @@ Block<T> make_block(std::size_t count) {
   return Block<T>(static_cast<T*>(reserve_block(bytes)), BlockRelease{bytes});
 }
 
-// The count elements stored at offset of the open file fd, mapped read-only with their pages
-// in; null when the file cannot be mapped. Writing to the block is a fault.
+// The bytes stored at offset of the open file fd, mapped read-only with their pages in; null
+// when the file cannot be mapped. lead receives how far before them the mapping starts (it
+// starts on a page). Writing to the block is a fault.
 void* map_file_region(int fd, uint64_t offset, std::size_t bytes, std::size_t& lead);
 
+// count elements of T stored at offset, as a block that unmaps itself.
 template <class T>
 Block<T> map_file_block(int fd, uint64_t offset, std::size_t count) {
   const std::size_t bytes = count * sizeof(T);
