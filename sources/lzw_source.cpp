@@ -7,17 +7,7 @@
 
 namespace {
 
-// Brings at least width unconsumed bits into the buffer; a missing byte is a fault.
-void fill_bits(LzwState& s, int32_t width) {
-  while (s.bit_count < width) {
-    if (source_file.strip_bytes_left == 0) fail_source(msg::lzw_too_few_codes);
-    --source_file.strip_bytes_left;
-    s.bit_buffer = (s.bit_buffer << 8) | take_file_byte();
-    s.bit_count += 8;
-  }
-}
-
-// Like fill_bits, but answers false instead of failing when the strip has no more bytes.
+// Brings at least width unconsumed bits into the buffer; false when the strip has no more bytes.
 bool try_fill_bits(LzwState& s, int32_t width) {
   while (s.bit_count < width) {
     if (source_file.strip_bytes_left == 0) return false;
@@ -26,6 +16,11 @@ bool try_fill_bits(LzwState& s, int32_t width) {
     s.bit_count += 8;
   }
   return true;
+}
+
+// The same, where a missing byte is a fault.
+void fill_bits(LzwState& s, int32_t width) {
+  if (!try_fill_bits(s, width)) fail_source(msg::lzw_too_few_codes);
 }
 
 int32_t peek_code(const LzwState& s, int32_t width) {
@@ -92,7 +87,7 @@ int32_t build_string(LzwState& s, int32_t code) {
 
 void add_entry(LzwState& s, uint8_t first_byte) {
   if (s.next_code == lzw_table_size) fail_source(msg::lzw_table_overflow);
-  lzw_make_entry(s, s.next_code, first_byte);
+  lzw_make_entry(s, s.next_code, s.prev_code, first_byte);
   ++s.next_code;
   if (static_cast<uint32_t>(s.next_code) == s.code_mask && s.code_width < 12) {
     ++s.code_width;
@@ -205,8 +200,7 @@ std::size_t decode_common_codes(LzwState& s, uint8_t* out, std::size_t count) {
     }
     window <<= width;
     bits -= width;
-    s.prev_code = prev_code;
-    lzw_make_entry(s, next_code, first_byte);
+    lzw_make_entry(s, next_code, prev_code, first_byte);
     ++next_code;
     if (static_cast<uint32_t>(next_code) == mask && width < 12) {
       ++width;

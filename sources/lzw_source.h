@@ -44,9 +44,8 @@ int32_t lzw_decode_code();
 // The same for a code already read and consumed.
 int32_t lzw_decode_read_code(int32_t code);
 
-// Entry `entry`: the string of prev_code followed by first_byte.
-inline void lzw_make_entry(LzwState& s, int32_t entry, uint8_t first_byte) {
-  const int32_t prev = s.prev_code;
+// Entry `entry`: the string of code prev (the data code decoded last) followed by first_byte.
+inline void lzw_make_entry(LzwState& s, int32_t entry, int32_t prev, uint8_t first_byte) {
   const uint32_t prev_length = s.length[prev];
   s.prefix[entry] = static_cast<uint16_t>(prev);
   s.suffix[entry] = first_byte;
@@ -82,7 +81,7 @@ inline int32_t lzw_next_code_byte() {
   const int32_t code = static_cast<int32_t>((s.bit_buffer >> s.bit_count) & s.code_mask);
   const int32_t entry = s.next_code;
   if (code >= lzw_clear_code || entry == lzw_table_size) return lzw_decode_read_code(code);
-  lzw_make_entry(s, entry, static_cast<uint8_t>(code));
+  lzw_make_entry(s, entry, s.prev_code, static_cast<uint8_t>(code));
   s.next_code = entry + 1;
   if (static_cast<uint32_t>(entry + 1) == s.code_mask && width < 12) {
     s.code_width = width + 1;
